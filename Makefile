@@ -1,0 +1,29 @@
+# Thin front over CMake. `make test` and `make run` install what they need first.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+JOBS ?= 2
+DATA_DIR ?= $(if $(APPDATA),$(APPDATA)/Tarnwick,$(if $(XDG_DATA_HOME),$(XDG_DATA_HOME)/Tarnwick,$(HOME)/.local/share/Tarnwick))
+
+.PHONY: deps build test run bench format clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset $(PRESET)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+run: build
+	@scripts/run.sh "$(BUILD_DIR)" "$(DATA_DIR)"
+
+bench: build
+	@scripts/bench.sh "$(BUILD_DIR)"
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,333 @@
+#include "core/host_table.h"
+
+#include <cstdio>
+
+namespace qv {
+
+namespace {
+
+// Length in bytes of the first `maxChars` UTF-8 code points of text.
+size_t Utf8PrefixBytes(std::string_view text, size_t maxChars) {
+    size_t chars = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (chars == maxChars) {
+                return i;
+            }
+            ++chars;
+        }
+        ++i;
+    }
+    return i;
+}
+
+}  // namespace
+
+std::string CutHostName(std::string_view name) {
+    return std::string(name.substr(0, Utf8PrefixBytes(name, kMaxNameChars)));
+}
+
+std::string ToNameA(std::string_view name) {
+    if (name.size() <= kMaxNameABytes) {
+        return std::string(name);
+    }
+    size_t end = kMaxNameABytes;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return std::string(name.substr(0, end));
+}
+
+HostTable::HostTable(Program program, Clock& clock, MessageSink& sink, Hooks hooks)
+    : program_(program), clock_(clock), sink_(sink), hooks_(std::move(hooks)) {
+    if (!hooks_.runProber) {
+        hooks_.runProber = RunProber;
+    }
+}
+
+HostTable::~HostTable() {
+    for (HostEntry& entry : entries_) {
+        entry.active = 0;
+    }
+    for (ProberThread& p : probers_) {
+        if (p.thread.joinable()) {
+            p.thread.join();
+        }
+    }
+}
+
+std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue, int port,
+                                      bool saveList, bool startProber) {
+    if (program_ == Program::Service) {
+        saveList = false;
+        startProber = true;
+        if (hooks_.onAddHost) {
+            hooks_.onAddHost(std::string(name));
+        }
+    }
+    int slot = -1;
+    for (int i = 0; i < kMaxHosts; ++i) {
+        if (entries_[i].active == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot < 0) {
+        if (program_ == Program::Desktop) {
+            sink_.ShowMessage("No free space - remove a host", "Error", MessageIcon::Error);
+            if (saveList && hooks_.saveHostList) {
+                hooks_.saveHostList(*this);
+            }
+        }
+        return std::nullopt;
+    }
+
+    HostEntry& e = entries_[slot];
+    e.name = CutHostName(name);
+    e.nameA = ToNameA(e.name);
+    {
+        std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        e.samples.clear();
+    }
+    e.run = ++nextRun_;
+    e.active = 1;
+    if (program_ == Program::Desktop) {
+        hostCount += 1;
+        // Recording starts now. The prober sets this again when it starts; setting it here
+        // keeps a tick that comes first (or a host without a prober) from recording every
+        // second since a stale or zero time.
+        e.nextSampleTime = clock_.Now();
+    }
+    e.probeValue = probeValue;
+    e.currentMs = 0;
+    e.averageMs = 0;
+    e.lostCount = 0;
+    e.minMs = probeValue;
+    e.maxMs = 1;
+    e.sumMs = 0;
+    e.successCount = 0;
+    e.stateSeconds = 0;
+    e.mailSent = 0;
+    e.soundPlayed = 0;
+    e.traceStarted = 0;
+    e.previousUp = 0;
+    e.trayShown = 0;
+    e.traceCount = 0;
+    e.graphScale = 0;
+    e.secondsToNextProbe = 0;
+    e.isIcmp = port == 0 ? 1 : 0;
+    e.port = static_cast<int16_t>(port);
+
+    if (startProber && probeValue != 0) {
+        StartProber(slot);
+    }
+    if (saveList && hooks_.saveHostList) {
+        hooks_.saveHostList(*this);
+    }
+    return slot;
+}
+
+void HostTable::StartProber(int slot) {
+    ReapFinishedProbers();
+    ProberThread& p = probers_.emplace_back();
+    int hostNumber = slot + 1;
+    uint32_t run = entries_[slot].run;
+    p.thread = std::thread([this, &p, hostNumber, run] {
+        hooks_.runProber(*this, hostNumber, run);
+        p.finished.store(true, std::memory_order_release);
+    });
+}
+
+void HostTable::ReapFinishedProbers() {
+    for (auto it = probers_.begin(); it != probers_.end();) {
+        if (it->finished.load(std::memory_order_acquire)) {
+            it->thread.join();
+            it = probers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void HostTable::StopHost(int slot) {
+    if (slot >= 0 && slot < kMaxHosts) {
+        entries_[slot].active = 0;
+    }
+}
+
+void HostTable::StopAllHosts() {
+    for (HostEntry& e : entries_) {
+        e.active = 0;
+    }
+    int sleeps = 0;
+    while (runningProbers > 0) {
+        clock_.SleepMs(100);
+        if (++sleeps == 100) {
+            runningProbers = 0;
+            break;
+        }
+    }
+    hostCount = 0;
+    ReapFinishedProbers();
+}
+
+void HostTable::CopyHost(int dest, int src) {
+    if (dest == src || dest < 0 || src < 0 || dest >= kMaxHosts || src >= kMaxHosts) {
+        return;
+    }
+    HostEntry& d = entries_[dest];
+    const HostEntry& s = entries_[src];
+    d.isIcmp = s.isIcmp;
+    d.port = s.port;
+    d.name = s.name;
+    d.nameA = s.nameA;
+    {
+        std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        d.samples = s.samples;
+    }
+    d.probeValue = s.probeValue;
+    d.active = s.active;
+    d.currentMs = s.currentMs;
+    d.averageMs = s.averageMs;
+    d.minMs = s.minMs;
+    d.maxMs = s.maxMs;
+    d.lostCount = s.lostCount;
+    d.successCount = s.successCount;
+    d.sumMs = s.sumMs;
+    d.up = s.up;
+    d.graphScale = s.graphScale;
+    d.stateSeconds = s.stateSeconds;
+    d.mailSent = s.mailSent;
+    d.soundPlayed = s.soundPlayed;
+    d.traceStarted = s.traceStarted;
+    d.previousUp = s.previousUp;
+    d.trayShown = s.trayShown;
+    d.traceCount = s.traceCount;
+    d.icmpSequence = s.icmpSequence;
+    d.secondsToNextProbe = s.secondsToNextProbe;
+    d.lastResult = s.lastResult;
+    d.nextSampleTime = s.nextSampleTime;
+    d.run = s.run;
+}
+
+void HostTable::NoteSuccess(HostEntry& e, int32_t ms) {
+    e.successCount += 1;
+    e.currentMs = ms;
+    if (ms < e.minMs) {
+        e.minMs = ms;
+    }
+    if (ms > e.maxMs) {
+        e.maxMs = ms;
+    }
+    uint32_t successes = e.successCount;
+    if (successes > 1) {
+        e.sumMs += static_cast<uint32_t>(ms);
+        e.averageMs = static_cast<int32_t>(e.sumMs / (successes - 1));
+    }
+    e.up = 1;
+}
+
+void HostTable::NoteLoss(HostEntry& e) {
+    e.lostCount += 1;
+    e.currentMs = 0;
+    e.up = 0;
+}
+
+void HostTable::RecordProbeSample(int hostNumber, int32_t value) {
+    HostEntry& e = EntryOfHost(hostNumber);
+    std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+    e.samples.push_back(value);
+    if (e.isIcmp) {
+        e.secondsToNextProbe = e.probeValue / 1000 - 1;
+    } else {
+        e.secondsToNextProbe = e.probeValue * 60 - 1;
+    }
+}
+
+void HostTable::FillIdleSecond(HostEntry& e) {
+    if (e.secondsToNextProbe > 0) {
+        e.secondsToNextProbe -= 1;
+        std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        e.samples.push_back(0);
+    }
+}
+
+void HostTable::RecordDueSamples(HostEntry& e, int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+    int64_t next = e.nextSampleTime;
+    int32_t value = e.lastResult;
+    while (now > next) {
+        e.samples.push_back(value);
+        ++next;
+    }
+    e.nextSampleTime = next;
+}
+
+void HostTable::ResetDay(HostEntry& e) {
+    std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+    e.samples.clear();
+    e.sumMs = 0;
+    e.icmpSequence = 0;
+    e.lostCount = 0;
+    e.currentMs = 0;
+    e.averageMs = 0;
+    e.minMs = 1000;
+    e.maxMs = 1;
+    e.successCount = 0;
+    e.stateSeconds = 0;
+    e.mailSent = 0;
+    e.soundPlayed = 0;
+    e.previousUp = 0;
+    e.trayShown = 0;
+    e.graphScale = 0;
+    if (program_ == Program::Desktop) {
+        e.traceStarted = 0;
+    }
+}
+
+bool HostTable::ProberShouldRun(int hostNumber, uint32_t run) const {
+    const HostEntry& e = entries_[hostNumber - 1];
+    return e.active != 0 && e.run == run;
+}
+
+void HostTable::RecordResult(int hostNumber, int32_t value) {
+    if (program_ == Program::Service) {
+        RecordProbeSample(hostNumber, value);
+    } else {
+        EntryOfHost(hostNumber).lastResult = value;
+    }
+}
+
+void HostTable::ProberStarting(int hostNumber) {
+    if (program_ == Program::Desktop) {
+        EntryOfHost(hostNumber).nextSampleTime = clock_.Now();
+    }
+}
+
+void HostTable::ProberEntered() {
+    if (program_ == Program::Desktop) {
+        runningProbers += 1;
+    }
+}
+
+void HostTable::ProberLeft() {
+    if (program_ == Program::Desktop) {
+        runningProbers -= 1;
+    }
+}
+
+std::string HostTable::PaneCaption(int slot) const {
+    const HostEntry& e = entries_[slot];
+    char caption[400];
+    if (e.isIcmp) {
+        std::snprintf(caption, sizeof caption, "%s:%d sec", e.name.c_str(),
+                      static_cast<int>(e.probeValue / 1000));
+    } else {
+        std::snprintf(caption, sizeof caption, "%s:port %d:%d min", e.name.c_str(),
+                      static_cast<int>(e.port), static_cast<int>(e.probeValue));
+    }
+    return caption;
+}
+
+}  // namespace qv

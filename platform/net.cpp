@@ -1,0 +1,191 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace qv {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        Reset(other.Release());
+    }
+    return *this;
+}
+
+void UniqueFd::Reset(int fd) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+std::optional<uint32_t> ParseDottedIPv4(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return address.s_addr;
+}
+
+std::optional<uint32_t> ResolveIPv4(const std::string& name) {
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0 && result != nullptr) {
+        uint32_t address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+        freeaddrinfo(result);
+        return address;
+    }
+    if (result != nullptr) {
+        freeaddrinfo(result);
+    }
+    return ParseDottedIPv4(name);
+}
+
+std::string FormatIPv4(uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr in{};
+    in.s_addr = address;
+    inet_ntop(AF_INET, &in, text, sizeof text);
+    return text;
+}
+
+WaitResult WaitReadable(int fd, int timeoutMs) {
+    pollfd pfd{fd, POLLIN, 0};
+    for (;;) {
+        int n = ::poll(&pfd, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        if (n > 0) {
+            return (pfd.revents & POLLNVAL) ? WaitResult::Error : WaitResult::Ready;
+        }
+        if (n == 0) {
+            return WaitResult::Timeout;
+        }
+        if (errno != EINTR) {
+            return WaitResult::Error;
+        }
+    }
+}
+
+std::string LocalHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return "localhost";
+    }
+    return name;
+}
+
+TcpSocket TcpSocket::Create(int* error) {
+    TcpSocket s;
+    s.fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (error != nullptr) {
+        *error = s.fd_.Valid() ? 0 : errno;
+    }
+    return s;
+}
+
+int TcpSocket::BindAny() {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+int TcpSocket::Connect(uint32_t address, uint16_t port, int timeoutMs) {
+    if (!fd_.Valid()) {
+        return EBADF;
+    }
+    int flags = fcntl(fd_.Get(), F_GETFL, 0);
+    fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = address;
+    peer.sin_port = htons(port);
+    int result = 0;
+    if (::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        if (errno != EINPROGRESS) {
+            result = errno;
+        } else {
+            pollfd pfd{fd_.Get(), POLLOUT, 0};
+            int n;
+            do {
+                n = ::poll(&pfd, 1, timeoutMs < 0 ? 0 : timeoutMs);
+            } while (n < 0 && errno == EINTR);
+            if (n == 0) {
+                result = ETIMEDOUT;
+            } else if (n < 0) {
+                result = errno;
+            } else {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &soError, &len);
+                result = soError;
+            }
+        }
+    }
+    fcntl(fd_.Get(), F_SETFL, flags);
+    return result;
+}
+
+int TcpSocket::SendAll(const void* data, size_t size, int timeoutMs) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        pollfd pfd{fd_.Get(), POLLOUT, 0};
+        int n = ::poll(&pfd, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n == 0 ? ETIMEDOUT : errno;
+        }
+        ssize_t sent = ::send(fd_.Get(), p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return errno;
+        }
+        p += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return 0;
+}
+
+int TcpSocket::Receive(void* data, size_t capacity, int timeoutMs, size_t* received) {
+    *received = 0;
+    for (;;) {
+        WaitResult w = WaitReadable(fd_.Get(), timeoutMs);
+        if (w == WaitResult::Timeout) {
+            return ETIMEDOUT;
+        }
+        if (w == WaitResult::Error) {
+            return errno != 0 ? errno : EIO;
+        }
+        ssize_t n = ::recv(fd_.Get(), data, capacity, MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return errno;
+        }
+        *received = static_cast<size_t>(n);
+        return 0;
+    }
+}
+
+}  // namespace qv

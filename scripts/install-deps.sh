@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need (skips what is there).
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config git
+          libgtest-dev libgmock-dev libbenchmark-dev
+          libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+          libsystemd-dev iproute2 traceroute iputils-ping iputils-tracepath fping)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Starts what there is to run: the desktop program when it is built and a display is
+# there, otherwise the service program in the foreground on the same data folder.
+set -euo pipefail
+build_dir=$1
+data_dir=$2
+if [ -x "$build_dir/Quorvane" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    exec "$build_dir/Quorvane"
+fi
+if [ -x "$build_dir/Quorvane" ]; then
+    echo "No display: running the service program in the foreground instead."
+else
+    echo "The desktop program is not built yet; running the service program in the foreground."
+fi
+if [ -x "$build_dir/HalvoricSvc" ]; then
+    mkdir -p "$data_dir"
+    echo "Data folder: $data_dir (Ctrl+C stops it; its log is $data_dir/BrevixSvc.log)"
+    exec "$build_dir/HalvoricSvc" "$data_dir"
+fi
+echo "Built: the monitoring core library and its tests ($build_dir). Run them with 'make test'."

@@ -1,0 +1,2 @@
+// The service program: command line, installation under systemd, run loop and log.
+#pragma once
