@@ -69,7 +69,7 @@ std::string CutHostName(std::string_view name);
 std::string ToNameA(std::string_view name);
 
 class HostTable {
-public:
+  public:
     struct Hooks {
         // Service program: notes each host name before the host is placed.
         std::function<void(const std::string& name)> onAddHost;
@@ -133,7 +133,7 @@ public:
     Relaxed<int32_t> hostCount;
     Relaxed<int32_t> runningProbers;
 
-private:
+  private:
     struct ProberThread {
         std::thread thread;
         std::atomic<bool> finished{false};

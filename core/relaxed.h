@@ -8,7 +8,7 @@ namespace qv {
 
 template <typename T>
 class Relaxed {
-public:
+  public:
     Relaxed(T value = T{}) : value_(value) {}  // NOLINT: implicit on purpose
     Relaxed(const Relaxed&) = delete;
     // Copies the value, not the atomicity of the pair: one relaxed load, one relaxed store.
@@ -22,12 +22,16 @@ public:
         value_.store(value, std::memory_order_relaxed);
         return *this;
     }
-    T operator+=(T delta) { return static_cast<T>(value_.fetch_add(delta, std::memory_order_relaxed) + delta); }
-    T operator-=(T delta) { return static_cast<T>(value_.fetch_sub(delta, std::memory_order_relaxed) - delta); }
+    T operator+=(T delta) {
+        return static_cast<T>(value_.fetch_add(delta, std::memory_order_relaxed) + delta);
+    }
+    T operator-=(T delta) {
+        return static_cast<T>(value_.fetch_sub(delta, std::memory_order_relaxed) - delta);
+    }
     T Load() const { return value_.load(std::memory_order_relaxed); }
     void Store(T value) { value_.store(value, std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<T> value_;
 };
 

@@ -9,7 +9,7 @@
 namespace qv {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary start, truncated to 32 bits (wraps after ~49.7 days).
     virtual uint32_t TickCount() = 0;
@@ -21,7 +21,7 @@ public:
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     uint32_t TickCount() override;
     int64_t Now() override;
     bool LocalTime(int64_t t, std::tm& out) override;
@@ -31,7 +31,7 @@ public:
 // A clock that only moves when told to. SleepMs advances it instead of waiting.
 // Local time is UTC, so tests can name any wall-clock moment with ToCalendar().
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(int64_t now = 0, uint32_t tick = 0) : tick_(tick), nowMs_(now * 1000) {}
 
     uint32_t TickCount() override { return tick_.load(std::memory_order_relaxed); }
@@ -51,7 +51,7 @@ public:
     static int64_t ToCalendar(int year, int month, int day, int hour = 0, int minute = 0,
                               int second = 0);
 
-private:
+  private:
     std::atomic<uint32_t> tick_;
     std::atomic<int64_t> nowMs_;
     std::atomic<bool> localTimeFails_{false};

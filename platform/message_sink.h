@@ -10,14 +10,14 @@ namespace qv {
 enum class MessageIcon { None, Information, Error };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };
 
 // Writes "caption: text" as one line on stderr.
 class StderrMessageSink final : public MessageSink {
-public:
+  public:
     void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
 };
 

@@ -12,7 +12,7 @@ namespace qv {
 
 // Owns one file descriptor; closes it when destroyed.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
@@ -30,7 +30,7 @@ public:
     }
     void Reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -50,7 +50,7 @@ std::string LocalHostName();
 
 // An IPv4 stream socket. Every call returns 0 or an errno value.
 class TcpSocket {
-public:
+  public:
     // Creates the socket; on failure Valid() is false and *error holds errno.
     static TcpSocket Create(int* error);
 
@@ -67,7 +67,7 @@ public:
     // Receives what is there, waiting at most timeoutMs. *received is 0 when the peer closed.
     int Receive(void* data, size_t capacity, int timeoutMs, size_t* received);
 
-private:
+  private:
     UniqueFd fd_;
 };
 

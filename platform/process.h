@@ -9,7 +9,7 @@
 namespace qv {
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
     ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -29,25 +29,25 @@ public:
     // Waits without a time limit; the exit code, or 128 + signal number.
     int Wait();
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
 struct ProcessResult {
-    int startError = 0;   // errno when the program could not be started
-    int exitCode = -1;    // exit code, or 128 + signal number
-    std::string output;   // standard output and standard error together
+    int startError = 0;  // errno when the program could not be started
+    int exitCode = -1;   // exit code, or 128 + signal number
+    std::string output;  // standard output and standard error together
 };
 
 // Runs a program to its end and collects what it printed. Tests replace it with a recorder.
 class ProcessRunner {
-public:
+  public:
     virtual ~ProcessRunner() = default;
     virtual ProcessResult Run(const std::vector<std::string>& argv) = 0;
 };
 
 class SystemProcessRunner final : public ProcessRunner {
-public:
+  public:
     ProcessResult Run(const std::vector<std::string>& argv) override;
 };
 

@@ -6,7 +6,7 @@
 namespace qv {
 
 class SoundPlayer {
-public:
+  public:
     virtual ~SoundPlayer() = default;
     // Stops whatever is still playing, then starts the file and returns at once.
     // Problems with the file are reported by the player itself, never by blocking.

@@ -6,7 +6,8 @@ namespace qv {
 namespace {
 
 TEST(HostName, AcceptsOrdinaryNamesAndThePlaceholder) {
-    for (const char* name : {"router", "192.168.1.1", "mail.example.org", "-", "host_1", "r\xc3\xa9seau"}) {
+    for (const char* name :
+         {"router", "192.168.1.1", "mail.example.org", "-", "host_1", "r\xc3\xa9seau"}) {
         EXPECT_TRUE(IsValidHostName(name)) << name;
     }
 }

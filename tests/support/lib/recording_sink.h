@@ -16,7 +16,7 @@ struct RecordedMessage {
 };
 
 class RecordingMessageSink final : public MessageSink {
-public:
+  public:
     void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back({std::string(text), std::string(caption), icon});
@@ -30,7 +30,7 @@ public:
         return messages_.size();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<RecordedMessage> messages_;
 };

@@ -3,6 +3,8 @@
 
 namespace qv::test {
 
-inline const char* SupportBinDir() { return QV_SUPPORT_BIN_DIR; }
+inline const char* SupportBinDir() {
+    return QV_SUPPORT_BIN_DIR;
+}
 
 }  // namespace qv::test
