@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/net.h"
 
@@ -53,6 +54,29 @@ char* FormatGroupedBackwards(char* end, int32_t value) {
     }
     return p;
 }
+
+// Digits of 0-999 padded to four bytes, so the common response times are one copy.
+struct SmallNumbers {
+    char text[1000][4];
+    unsigned char length[1000];
+};
+
+constexpr SmallNumbers MakeSmallNumbers() {
+    SmallNumbers t{};
+    for (int v = 0; v < 1000; ++v) {
+        int n = v < 10 ? 1 : v < 100 ? 2 : 3;
+        int rest = v;
+        for (int i = n - 1; i >= 0; --i) {
+            t.text[v][i] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+        t.text[v][n] = ' ';
+        t.length[v] = static_cast<unsigned char>(n + 1);
+    }
+    return t;
+}
+
+constexpr SmallNumbers kSmallNumbers = MakeSmallNumbers();
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -122,17 +146,17 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) 
         if (p > limit && !flush()) {
             return false;
         }
-        if (value >= 0 && value < 10) {
-            *p++ = static_cast<char>('0' + value);
+        if (value >= 0 && value < 1000) {
+            // Copies four bytes whatever the length; the block keeps room past `limit`.
+            std::memcpy(p, kSmallNumbers.text[value], 4);
+            p += kSmallNumbers.length[value];
         } else {
             char* begin = FormatGroupedBackwards(digitsEnd, value);
             size_t n = static_cast<size_t>(digitsEnd - begin);
-            for (size_t i = 0; i < n; ++i) {
-                p[i] = begin[i];
-            }
+            std::memcpy(p, begin, n);
             p += n;
+            *p++ = ' ';
         }
-        *p++ = ' ';
     }
     if (!flush()) {
         return false;

@@ -59,9 +59,19 @@ TEST(HostLogFormat, MatchesGroupedStreamForAnyValue) {
     for (int32_t v = -3000; v < 200000; v += 7) {
         values.push_back(v);
     }
+    std::string expected;
     for (int32_t v : values) {
         ASSERT_EQ(Grouped(v), StreamFormatted(v)) << v;
+        expected += StreamFormatted(v) + " ";
     }
+    // The writer's own fast paths give the same bytes.
+    TempDir dir;
+    ASSERT_TRUE(WriteHostLog(dir.File("all.log"), values));
+    std::string bytes = ReadFileBytes(dir.File("all.log"));
+    size_t zeros = (kSecondsPerDay - values.size()) * 2;
+    ASSERT_EQ(bytes.size(), zeros + expected.size());
+    EXPECT_TRUE(bytes.compare(zeros, std::string::npos, expected) == 0);
+    EXPECT_EQ(ReadHostLog(dir.File("all.log")).size(), kSecondsPerDay);
 }
 
 TEST(HostLogNames, DayFolderAndFileNames) {
