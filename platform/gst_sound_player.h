@@ -25,7 +25,8 @@ class GstSoundPlayer final : public SoundPlayer {
     // audioSink: a pipeline description for the audio sink (for instance "fakesink sync=true");
     // empty means the system's default audio output.
     explicit GstSoundPlayer(MessageSink& sink, std::string audioSink = "");
-    // Stops the sound still playing and ends the player's thread.
+    // Stops the sound still playing and ends the player's thread (after a message the sink is
+    // still showing, since that call runs on this thread). Sounds still queued are dropped.
     ~GstSoundPlayer() override;
     GstSoundPlayer(const GstSoundPlayer&) = delete;
     GstSoundPlayer& operator=(const GstSoundPlayer&) = delete;
