@@ -7,7 +7,40 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdio>
+#include <fstream>
+#include <string>
+
 namespace qv {
+
+namespace {
+
+// Whether a datagram ICMP socket of this network namespace holds the identifier already.
+// Some kernels let a second socket bind it without complaint, and then only one of the
+// two receives the replies, so look before binding.
+bool DatagramIdentifierTaken(uint16_t identifier) {
+    std::ifstream table("/proc/thread-self/net/icmp");
+    char port[8];
+    std::snprintf(port, sizeof port, ":%04X", identifier);
+    std::string line;
+    std::getline(table, line);  // column titles
+    while (std::getline(table, line)) {
+        // "  sl: local_address rem_address ...": the local port ends the second field.
+        size_t start = line.find(':');
+        size_t local = line.find_first_not_of(' ', start + 1);
+        size_t end = line.find(' ', local);
+        if (start == std::string::npos || local == std::string::npos || end == std::string::npos ||
+            end < local + 5) {
+            continue;
+        }
+        if (line.compare(end - 5, 5, port) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 int AttachEchoReplyFilter(int fd, uint16_t identifier) {
     // The packet starts with the IPv4 header; X = its length from IHL.
@@ -65,9 +98,9 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(identifier);
+    local.sin_port = DatagramIdentifierTaken(identifier) ? 0 : htons(identifier);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        if (errno != EADDRINUSE) {
+        if (errno != EADDRINUSE || local.sin_port == 0) {
             *error = errno;
             return s;
         }
