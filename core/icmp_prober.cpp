@@ -157,7 +157,8 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
         }
 
         size_t size = 0;
-        const int rc = socket_.Receive(receiveBuffer_.get(), kBufferSize, &size);
+        uint32_t source = 0;
+        const int rc = socket_.Receive(receiveBuffer_.get(), kBufferSize, &size, &source);
         const uint32_t t1 = clock_.TickCount();
         if (rc == EAGAIN) {
             wait.Interrupted(TickDiffMs(t1, t0));
@@ -169,8 +170,10 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
         std::optional<EchoReply> reply =
             ParseEchoReply(receiveBuffer_.get(), size, socket_.RepliesCarryIpHeader());
         const uint32_t rtt = reply ? TickDiffMs(t1, reply->tick) : 0;
-        // A tick from the future is no reply of ours either.
-        if (!reply || reply->identifier != socket_.Identifier() ||
+        // Identifiers are only unique by chance (two probers that start a millisecond
+        // apart can pick the same one), so a reply must also come from our target. A tick
+        // from the future is no reply of ours either.
+        if (!reply || reply->identifier != socket_.Identifier() || source != address_ ||
             rtt > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
             wait.Interrupted(TickDiffMs(clock_.TickCount(), t0));
             continue;

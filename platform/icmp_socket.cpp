@@ -141,7 +141,7 @@ WaitResult IcmpSocket::WaitReadable(int timeoutMs) {
     return qv::WaitReadable(fd_.Get(), timeoutMs);
 }
 
-int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received) {
+int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received, uint32_t* source) {
     *received = 0;
     sockaddr_in from{};
     socklen_t len = sizeof from;
@@ -154,6 +154,9 @@ int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received) {
         return errno == EWOULDBLOCK ? EAGAIN : errno;
     }
     *received = static_cast<size_t>(n);
+    if (source != nullptr) {
+        *source = from.sin_addr.s_addr;
+    }
     return 0;
 }
 

@@ -39,8 +39,9 @@ class IcmpSocket {
     int SendTo(uint32_t address, const void* data, size_t size);
     // Waits at most timeoutMs for something to read.
     WaitResult WaitReadable(int timeoutMs);
-    // Reads one datagram without blocking. 0 or errno (EAGAIN: nothing there after all).
-    int Receive(void* buffer, size_t capacity, size_t* received);
+    // Reads one datagram without blocking; *source is its sender (IPv4, network byte
+    // order) when not null. 0 or errno (EAGAIN: nothing there after all).
+    int Receive(void* buffer, size_t capacity, size_t* received, uint32_t* source = nullptr);
 
   private:
     UniqueFd fd_;

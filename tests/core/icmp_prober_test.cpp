@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "core/host_table.h"
+#include "core/icmp_packet.h"
 #include "platform/error_text.h"
 #include "support/lib/netns.h"
 #include "support/lib/recording_sink.h"
@@ -331,6 +332,41 @@ TEST(IcmpProber, SocketRefusalShowsTheSystemsText) {
     EXPECT_EQ(messages[0].caption, "Error");
     EXPECT_EQ(messages[0].icon, MessageIcon::Information);
     EXPECT_EQ(table.Entry(slot).active, 1);
+}
+
+TEST(IcmpProber, SameIdentifierFromAnotherTargetIsNotAReply) {
+    TestNetNamespace ns;
+    if (!ns.Ok()) {
+        GTEST_SKIP() << ns.SkipReason();
+    }
+    IcmpResponder responder;
+    std::string error;
+    ASSERT_TRUE(responder.Start({"127.0.0.2,delay=10", "127.0.0.3"}, &error)) << error;
+    SystemClock clock;
+    RecordingMessageSink sink;
+    HostTable::Hooks hooks;
+    hooks.runProber = [](HostTable& t, int k, uint32_t run) {
+        RunIcmpProberWith(t, k, run, IcmpSocketKind::Raw);
+    };
+    HostTable table(Program::Service, clock, sink, hooks);
+    int slot = table.AddHost("127.0.0.2", 1000, 0).value();
+    ASSERT_TRUE(WaitFor([&] { return !responder.Requests().empty(); }, 2s));
+    // Another raw socket that happened to pick the same identifier, probing another host
+    // with requests whose replies would read as 500 ms.
+    auto id = static_cast<uint16_t>(responder.Requests()[0].identifier);
+    int rc = 0;
+    IcmpSocket twin = IcmpSocket::Open(IcmpSocketKind::Raw, id, &rc);
+    ASSERT_TRUE(twin.Valid());
+    uint8_t packet[kEchoRequestSize];
+    PrepareEchoRequest(packet);
+    for (uint16_t seq = 0; seq < 22; ++seq) {
+        StampEchoRequest(packet, id, seq, clock.TickCount() - 500);
+        ASSERT_EQ(twin.SendTo(*ParseDottedIPv4("127.0.0.3"), packet, sizeof packet), 0);
+        std::this_thread::sleep_for(100ms);
+    }
+    HostEntry& e = table.Entry(slot);
+    EXPECT_GE(e.successCount, 2u);
+    EXPECT_LE(e.maxMs, 100);
 }
 
 TEST(IcmpProber, ReusedSlotEndsTheOldRun) {
