@@ -72,11 +72,20 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         return;
     }
 
-    const std::string nameA = entry_.nameA;
+    std::string name;
+    std::string nameA;
+    {
+        std::lock_guard<std::recursive_mutex> lock(table_.SampleLock());
+        if (!ShouldRun()) {
+            return;
+        }
+        name = entry_.name;
+        nameA = entry_.nameA;
+    }
     std::optional<uint32_t> address = ResolveIPv4(nameA);
     if (!address) {
         char text[400];
-        std::snprintf(text, sizeof text, "Can't resolve %s", entry_.name.c_str());
+        std::snprintf(text, sizeof text, "Can't resolve %s", name.c_str());
         ShowError(text,
                   table_.program() == Program::Desktop ? MessageIcon::Error : MessageIcon::None);
         return;
