@@ -91,6 +91,7 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         return;
     }
     address_ = *address;
+    socket_.ConnectTo(address_);
 
     sendBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
     receiveBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());

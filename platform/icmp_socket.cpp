@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <linux/filter.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -70,6 +71,10 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
     if (kind != IcmpSocketKind::Datagram) {
         UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
         if (fd.Valid()) {
+            // The kernel tests this type mask before it copies a packet into the socket,
+            // so our own echo requests seen on loopback cost nothing.
+            icmp_filter types{~(1u << ICMP_ECHOREPLY)};
+            ::setsockopt(fd.Get(), SOL_RAW, ICMP_FILTER, &types, sizeof types);
             int rc = AttachEchoReplyFilter(fd.Get(), identifier);
             if (rc != 0) {
                 *error = rc;
@@ -120,6 +125,16 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
     s.raw_ = false;
     *error = 0;
     return s;
+}
+
+int IcmpSocket::ConnectTo(uint32_t address) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = address;
+    if (::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        return errno;
+    }
+    return 0;
 }
 
 int IcmpSocket::SendTo(uint32_t address, const void* data, size_t size) {
