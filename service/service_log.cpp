@@ -45,4 +45,22 @@ void WriteServiceLog(const std::string& dataDir, std::optional<std::string_view>
     }
 }
 
+void ServiceLogSink::ShowMessage(std::string_view text, std::string_view, MessageIcon) {
+    std::string line(text);
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    WriteServiceLog(dataDir_, line);
+    if (err_ != nullptr) {
+        std::string errLine = "Halvoric: " + line + "\n";
+        std::fwrite(errLine.data(), 1, errLine.size(), err_);
+        std::fflush(err_);
+    }
+}
+
 }  // namespace qv

@@ -87,5 +87,23 @@ TEST(ServiceLogTest, LinesFromTwoThreadsAtOnceStayWhole) {
     EXPECT_EQ(seconds, kLines);
 }
 
+TEST(ServiceLogSinkTest, EachMessageIsOneLogLineAndOneStderrLine) {
+    TempDir dir;
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    ServiceLogSink sink(dir.path(), err);
+    sink.ShowMessage("Can't resolve host nonexistent.invalid", "Error", MessageIcon::Error);
+    sink.ShowMessage("first\r\nsecond\r\n", "Error", MessageIcon::Error);
+
+    EXPECT_EQ(ReadFileBytes(dir.File("BrevixSvc.log")),
+              "Can't resolve host nonexistent.invalid\r\r\nfirst  second\r\r\n");
+    std::rewind(err);
+    char buffer[256] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+    std::fclose(err);
+    EXPECT_EQ(std::string(buffer, n),
+              "Halvoric: Can't resolve host nonexistent.invalid\nHalvoric: first  second\n");
+}
+
 }  // namespace
 }  // namespace qv
