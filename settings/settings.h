@@ -35,6 +35,11 @@ struct Settings {
     GeneralOptions general;
 };
 
+// Placeholders the settings start with until the user enters real ones; single tokens, so
+// they fit the one-token fields of the settings files.
+inline constexpr const char* kDefaultEmailAddress = "user@localhost";
+inline constexpr const char* kDefaultSmtpServer = "localhost";
+
 constexpr int kTabCount = 20;
 constexpr size_t kMaxTabNameChars = 19;
 using TabNames = std::array<std::string, kTabCount>;

@@ -1,0 +1,231 @@
+// Host log files: names, writer and reader.
+#include "core/host_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/net.h"
+
+namespace qv {
+namespace {
+
+// Output is collected in blocks of this size and handed to the kernel in one write each.
+constexpr size_t kWriteBlock = 256 * 1024;
+// Longest formatted value: sign, ten digits, three separators.
+constexpr size_t kMaxNumberBytes = 16;
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the grouped digits of `value` so that they end just before `end`; returns the
+// first byte written.
+char* FormatGroupedBackwards(char* end, int32_t value) {
+    int64_t wide = value;
+    bool negative = wide < 0;
+    uint64_t magnitude = static_cast<uint64_t>(negative ? -wide : wide);
+    char* p = end;
+    int digits = 0;
+    do {
+        if (digits > 0 && digits % 3 == 0) {
+            *--p = kLogThousandsSep;
+        }
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        ++digits;
+    } while (magnitude != 0);
+    if (negative) {
+        *--p = '-';
+    }
+    return p;
+}
+
+// Digits of 0-999 padded to four bytes, so the common response times are one copy.
+struct SmallNumbers {
+    char text[1000][4];
+    unsigned char length[1000];
+};
+
+constexpr SmallNumbers MakeSmallNumbers() {
+    SmallNumbers t{};
+    for (int v = 0; v < 1000; ++v) {
+        int n = v < 10 ? 1 : v < 100 ? 2 : 3;
+        int rest = v;
+        for (int i = n - 1; i >= 0; --i) {
+            t.text[v][i] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+        t.text[v][n] = ' ';
+        t.length[v] = static_cast<unsigned char>(n + 1);
+    }
+    return t;
+}
+
+constexpr SmallNumbers kSmallNumbers = MakeSmallNumbers();
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::locale HostLogLocale() {
+    return std::locale(std::locale::classic(), new HostLogNumpunct);
+}
+
+void AppendGroupedNumber(std::string& out, int32_t value) {
+    char buffer[kMaxNumberBytes];
+    char* end = buffer + sizeof buffer;
+    char* begin = FormatGroupedBackwards(end, value);
+    out.append(begin, end);
+}
+
+std::string DayFolderName(const std::tm& day) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%d_%02d_%02d", day.tm_year + 1900, day.tm_mon + 1,
+                  day.tm_mday);
+    return text;
+}
+
+std::string HostLogFileName(const HostEntry& e, Program p) {
+    std::string name = e.name;
+    if (!e.isIcmp) {
+        name += "_port_" + std::to_string(static_cast<int>(e.port));
+    }
+    name += p == Program::Service ? "_svc.log" : ".log";
+    return name;
+}
+
+bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.Valid()) {
+        return false;
+    }
+    std::string block;
+    block.resize(kWriteBlock);
+    char* const base = block.data();
+    char* p = base;
+    char* const limit = base + kWriteBlock - kMaxNumberBytes - 1;
+    auto flush = [&]() {
+        bool ok = WriteAll(fd.Get(), base, static_cast<size_t>(p - base));
+        p = base;
+        return ok;
+    };
+
+    if (samples.size() < kSecondsPerDay) {
+        for (size_t i = samples.size(); i < kSecondsPerDay; ++i) {
+            if (p > limit && !flush()) {
+                return false;
+            }
+            *p++ = '0';
+            *p++ = ' ';
+        }
+    }
+    char digits[kMaxNumberBytes];
+    char* const digitsEnd = digits + sizeof digits;
+    for (int32_t value : samples) {
+        if (p > limit && !flush()) {
+            return false;
+        }
+        if (value >= 0 && value < 1000) {
+            // Copies four bytes whatever the length; the block keeps room past `limit`.
+            std::memcpy(p, kSmallNumbers.text[value], 4);
+            p += kSmallNumbers.length[value];
+        } else {
+            char* begin = FormatGroupedBackwards(digitsEnd, value);
+            size_t n = static_cast<size_t>(digitsEnd - begin);
+            std::memcpy(p, begin, n);
+            p += n;
+            *p++ = ' ';
+        }
+    }
+    if (!flush()) {
+        return false;
+    }
+    return ::close(fd.Release()) == 0;
+}
+
+std::vector<int32_t> ParseHostLog(std::string_view text) {
+    std::vector<int32_t> values;
+    values.reserve(kSecondsPerDay);
+    size_t i = 0;
+    const size_t n = text.size();
+    for (;;) {
+        while (i < n && IsBlank(text[i])) {
+            ++i;
+        }
+        size_t j = i;
+        bool negative = false;
+        if (j < n && (text[j] == '-' || text[j] == '+')) {
+            negative = text[j] == '-';
+            ++j;
+        }
+        if (j >= n || !IsDigit(text[j])) {
+            break;
+        }
+        int64_t magnitude = 0;
+        bool overflow = false;
+        while (j < n) {
+            if (IsDigit(text[j])) {
+                magnitude = magnitude * 10 + (text[j] - '0');
+                if (magnitude > int64_t{INT32_MAX} + 1) {
+                    overflow = true;
+                    break;
+                }
+                ++j;
+            } else if (text[j] == kLogThousandsSep && j + 1 < n && IsDigit(text[j + 1])) {
+                ++j;
+            } else {
+                break;
+            }
+        }
+        int64_t value = negative ? -magnitude : magnitude;
+        if (overflow || value > INT32_MAX || value < INT32_MIN) {
+            break;
+        }
+        values.push_back(static_cast<int32_t>(value));
+        i = j;
+    }
+    return values;
+}
+
+std::vector<int32_t> ReadHostLog(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return {};
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return ParseHostLog(text);
+}
+
+}  // namespace qv

@@ -1,0 +1,61 @@
+// Host log files: the day folder and file names, and the one writer and reader of the
+// format (whitespace-separated decimals grouped by threes with the byte 0xA0).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <locale>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/host_table.h"
+#include "core/program.h"
+
+namespace qv {
+
+// The thousands separator of host log files: a single byte 0xA0 (no-break space in the
+// 8-bit Cyrillic code page the files have always been written in).
+constexpr char kLogThousandsSep = '\xA0';
+
+// A full day of samples, one per second.
+constexpr size_t kSecondsPerDay = 86'400;
+
+// Number punctuation of host log files, so they read and write the same bytes on any
+// machine without an installed locale.
+class HostLogNumpunct final : public std::numpunct<char> {
+  public:
+    explicit HostLogNumpunct(size_t refs = 0) : std::numpunct<char>(refs) {}
+
+  protected:
+    char do_thousands_sep() const override { return kLogThousandsSep; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+// The classic locale with HostLogNumpunct in place of its number punctuation.
+std::locale HostLogLocale();
+
+// Appends one value as the log format writes it: grouped decimal digits, no blank.
+void AppendGroupedNumber(std::string& out, int32_t value);
+
+// "2014_09_23" for the day of `day`.
+std::string DayFolderName(const std::tm& day);
+
+// "router.log", "mailhost_port_25_svc.log": the host's name, the port of a TCP host and
+// the program's suffix.
+std::string HostLogFileName(const HostEntry& e, Program p);
+
+// Writes a day's history: "0 " for every second before monitoring began (when there are
+// fewer than 86,400 samples), then every sample followed by one blank. A longer history is
+// written whole. The file is truncated first. False when the file cannot be opened or
+// written completely.
+bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples);
+
+// Parses the integers of a log text up to the first token that is not a number; grouped
+// and ungrouped numbers alike.
+std::vector<int32_t> ParseHostLog(std::string_view text);
+
+// Reads a log file; empty when it cannot be read.
+std::vector<int32_t> ReadHostLog(const std::string& path);
+
+}  // namespace qv

@@ -1,0 +1,119 @@
+// Traceroute capture threads and their processes.
+#include "core/traceroute.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/host_name.h"
+#include "platform/error_text.h"
+#include "platform/net.h"
+#include "platform/process.h"
+
+namespace qv {
+
+TracerouteCapture::TracerouteCapture(std::string dataDir, MessageSink& sink,
+                                     std::vector<std::string> tools)
+    : dataDir_(std::move(dataDir)), sink_(sink), tools_(std::move(tools)) {}
+
+TracerouteCapture::~TracerouteCapture() {
+    std::lock_guard<std::mutex> lock(capturesMutex_);
+    for (Capture& c : captures_) {
+        std::lock_guard<std::mutex> captureLock(c.mutex);
+        c.stopping = true;
+        if (c.pid > 0) {
+            ::kill(c.pid, SIGKILL);
+        }
+    }
+    for (Capture& c : captures_) {
+        if (c.thread.joinable()) {
+            c.thread.join();
+        }
+    }
+}
+
+void TracerouteCapture::Start(HostEntry& entry) {
+    // The name goes into a file name and an argument vector: it must be one safe token.
+    std::string name = entry.name;
+    if (!IsValidHostName(name)) {
+        return;
+    }
+    entry.traceCount += 1;
+    std::string path = dataDir_ + "/" + name + "_" + std::to_string(entry.traceCount) + ".trace";
+
+    std::lock_guard<std::mutex> lock(capturesMutex_);
+    ReapFinished();
+    Capture& capture = captures_.emplace_back();
+    capture.thread = std::thread([this, &capture, name = std::move(name), path = std::move(path)] {
+        Run(capture, name, path);
+        capture.finished.store(true, std::memory_order_release);
+    });
+}
+
+size_t TracerouteCapture::PendingCaptures() {
+    std::lock_guard<std::mutex> lock(capturesMutex_);
+    ReapFinished();
+    return captures_.size();
+}
+
+void TracerouteCapture::ReapFinished() {
+    for (auto it = captures_.begin(); it != captures_.end();) {
+        if (it->finished.load(std::memory_order_acquire)) {
+            it->thread.join();
+            it = captures_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path) {
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.Valid()) {
+        sink_.ShowMessage(SystemErrorText(errno), "Error", MessageIcon::Information);
+        return;
+    }
+    std::string tool = tools_.empty() ? std::string("traceroute") : tools_.front();
+    for (const std::string& candidate : tools_) {
+        if (ProgramExists(candidate)) {
+            tool = candidate;
+            break;
+        }
+    }
+
+    ChildProcess child;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(capture.mutex);
+        if (capture.stopping) {
+            ::unlink(path.c_str());
+            return;
+        }
+        child = ChildProcess::Start({tool, name}, file.Get(), -1, &error);
+        if (child.Valid()) {
+            capture.pid = child.Pid();
+        }
+    }
+    if (!child.Valid()) {
+        // No tool ran: leave no empty capture behind.
+        ::unlink(path.c_str());
+        sink_.ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
+        return;
+    }
+    file.Reset();
+
+    // Wait without reaping first, so the destructor never signals a reused process id.
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(capture.mutex);
+        capture.pid = -1;
+    }
+    child.Wait();
+}
+
+}  // namespace qv

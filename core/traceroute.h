@@ -1,0 +1,62 @@
+// Traceroute capture: when a host has been down long enough, the route to it is traced
+// on a thread of its own into "<name>_<n>.trace" in the data folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/host_table.h"
+#include "platform/message_sink.h"
+
+namespace qv {
+
+// What the status watcher calls to trace a host; tests put a recorder in its place.
+class TracerouteLauncher {
+  public:
+    virtual ~TracerouteLauncher() = default;
+    virtual void Start(HostEntry& entry) = 0;
+};
+
+class TracerouteCapture final : public TracerouteLauncher {
+  public:
+    // `tools` are tried in order; the first one found is run as {tool, host name}.
+    TracerouteCapture(std::string dataDir, MessageSink& sink,
+                      std::vector<std::string> tools = {"traceroute", "tracepath"});
+    // Ends every capture still running (its process is killed) and joins its thread.
+    ~TracerouteCapture();
+    TracerouteCapture(const TracerouteCapture&) = delete;
+    TracerouteCapture& operator=(const TracerouteCapture&) = delete;
+
+    // Numbers the capture (traceCount + 1) and starts it; returns at once. A name that is
+    // not a valid host name starts nothing.
+    void Start(HostEntry& entry) override;
+
+    // Captures whose threads have not been joined yet.
+    size_t PendingCaptures();
+
+  private:
+    struct Capture {
+        std::thread thread;
+        std::mutex mutex;  // guards pid and stopping
+        pid_t pid = -1;    // the running tool, not yet reaped
+        bool stopping = false;
+        std::atomic<bool> finished{false};
+    };
+
+    void Run(Capture& capture, const std::string& name, const std::string& path);
+    void ReapFinished();
+
+    const std::string dataDir_;
+    MessageSink& sink_;
+    const std::vector<std::string> tools_;
+    std::mutex capturesMutex_;
+    std::list<Capture> captures_;
+};
+
+}  // namespace qv

@@ -1,0 +1,70 @@
+// Sending one status e-mail with a fresh SMTP client.
+#include "mail/status_mail.h"
+
+#include <utility>
+
+#include "mail/mail_message.h"
+
+namespace qv {
+
+namespace {
+
+void Report(const MailErrorHook& onError, const std::string& text) {
+    if (onError) {
+        onError(text);
+    }
+}
+
+}  // namespace
+
+bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+                    const std::string& from, const std::string& to, const std::string& subject,
+                    const std::string& body, const MailErrorHook& onError) {
+    return SendStatusMail(program, clock, server, port, from, to, subject, body, onError,
+                          MailTimeouts{});
+}
+
+bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+                    const std::string& from, const std::string& to, const std::string& subject,
+                    const std::string& body, const MailErrorHook& onError,
+                    const MailTimeouts& timeouts) {
+    CMailMessage message;
+    message.sFrom = from;
+    message.AddRecipient(to, to);
+    message.sSubject = subject;
+    message.sBody = body;
+
+    CSMTP smtp(program, server, port, clock);
+    smtp.SetTimeouts(timeouts.connectMs, timeouts.replyMs);
+    // A message that would inject lines is refused before the server is even contacted.
+    if (!smtp.CheckMessage(message)) {
+        Report(onError, smtp.ErrorText());
+        return false;
+    }
+    if (!smtp.OpenConnection()) {
+        Report(onError, smtp.ErrorText());
+        return false;
+    }
+    bool sent = smtp.SendMail(message);
+    if (!sent) {
+        Report(onError, smtp.ErrorText());
+    }
+    smtp.CloseConnection();
+    return sent;
+}
+
+SmtpMailSender::SmtpMailSender(Program program, Clock& clock, MailErrorHook onError)
+    : program_(program), clock_(clock), onError_(std::move(onError)) {}
+
+bool SmtpMailSender::Send(const std::string& server, int port, const std::string& from,
+                          const std::string& to, const std::string& subject,
+                          const std::string& body) {
+    return SendStatusMail(program_, clock_, server, port, from, to, subject, body, onError_,
+                          timeouts_);
+}
+
+void SmtpMailSender::SetTimeouts(int connectMs, int replyMs) {
+    timeouts_ = MailTimeouts{connectMs, replyMs};
+}
+
+}  // namespace qv

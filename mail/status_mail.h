@@ -1,0 +1,56 @@
+// Sending one status e-mail, and the seam the status watcher sends through.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/program.h"
+#include "mail/smtp.h"
+#include "platform/clock.h"
+
+namespace qv {
+
+// Receives the client's error text when a status mail could not be sent.
+using MailErrorHook = std::function<void(const std::string&)>;
+
+struct MailTimeouts {
+    int connectMs = kSmtpDefaultConnectMs;
+    int replyMs = kSmtpDefaultReplyMs;
+};
+
+// Sends one message (the recipient's display name is its address) with a fresh client and
+// returns whether the server accepted it. Failures of connecting or sending go to onError
+// (which may be empty); a refused QUIT does not make an accepted message fail.
+bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+                    const std::string& from, const std::string& to, const std::string& subject,
+                    const std::string& body, const MailErrorHook& onError);
+bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+                    const std::string& from, const std::string& to, const std::string& subject,
+                    const std::string& body, const MailErrorHook& onError,
+                    const MailTimeouts& timeouts);
+
+// What the status watcher sends mail through; tests put a recording fake here.
+class MailSender {
+  public:
+    virtual ~MailSender() = default;
+    virtual bool Send(const std::string& server, int port, const std::string& from,
+                      const std::string& to, const std::string& subject,
+                      const std::string& body) = 0;
+};
+
+// Sends through SMTP with SendStatusMail.
+class SmtpMailSender final : public MailSender {
+  public:
+    SmtpMailSender(Program program, Clock& clock, MailErrorHook onError);
+    bool Send(const std::string& server, int port, const std::string& from, const std::string& to,
+              const std::string& subject, const std::string& body) override;
+    void SetTimeouts(int connectMs, int replyMs);
+
+  private:
+    Program program_;
+    Clock& clock_;
+    MailErrorHook onError_;
+    MailTimeouts timeouts_;
+};
+
+}  // namespace qv

@@ -1,0 +1,17 @@
+// Whole-file replacement that a reader never sees half done and a crash never loses:
+// the new contents go to a temporary file beside the target, reach the disk, and are
+// then renamed over the target in one step.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Replaces the file at `path` with `contents`. On any failure the previous file is left
+// as it was, no temporary file is left behind, and `error` (when given) receives the
+// errno of the step that failed. The new file keeps the permission bits of the file it
+// replaces; a new file gets 0666 less the umask, like any file the program creates.
+bool WriteFileAtomically(const std::string& path, std::string_view contents, int* error = nullptr);
+
+}  // namespace qv

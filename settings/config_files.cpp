@@ -1,0 +1,410 @@
+// Loading and saving of the configuration files in their line-oriented text form.
+#include "settings/config_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+#include "core/host_name.h"
+#include "platform/atomic_file.h"
+#include "platform/net.h"
+
+namespace qv {
+
+namespace {
+
+bool IsContinuationByte(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+bool IsFieldSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first `maxChars` code points of text, never ending inside a UTF-8 sequence.
+std::string CutToChars(std::string_view text, size_t maxChars) {
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!IsContinuationByte(static_cast<unsigned char>(text[i]))) {
+            if (chars == maxChars) {
+                return std::string(text.substr(0, i));
+            }
+            ++chars;
+        }
+    }
+    return std::string(text);
+}
+
+std::string FilePath(const std::string& dataDir, const char* name) {
+    return dataDir + "/" + name;
+}
+
+// Reads a configuration file the way the text form defines it: CR LF reads as LF, and a
+// line comes in pieces of at most kMaxPieceChars code points (the LF counts, and belongs to
+// the piece it ends).
+class PieceReader {
+  public:
+    explicit PieceReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_.Valid() && (fstat(fd_.Get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+            fd_.Reset();
+        }
+    }
+
+    // False when the file cannot be opened or is not a regular file.
+    bool IsOpen() const { return fd_.Valid(); }
+
+    // The next piece, or false at the end of the file.
+    bool Next(std::string& piece) {
+        piece.clear();
+        size_t chars = 0;
+        for (;;) {
+            int c = PeekByte();
+            if (c < 0) {
+                break;
+            }
+            if (!IsContinuationByte(static_cast<unsigned char>(c))) {
+                if (chars == kMaxPieceChars) {
+                    break;
+                }
+                ++chars;
+            }
+            ++pos_;
+            if (c == '\r' && PeekByte() == '\n') {
+                ++pos_;
+                c = '\n';
+            }
+            piece += static_cast<char>(c);
+            if (c == '\n') {
+                break;
+            }
+        }
+        return !piece.empty();
+    }
+
+  private:
+    int PeekByte() {
+        if (pos_ == end_) {
+            if (eof_) {
+                return -1;
+            }
+            ssize_t n;
+            do {
+                n = read(fd_.Get(), buffer_, sizeof buffer_);
+            } while (n < 0 && errno == EINTR);
+            pos_ = 0;
+            end_ = n > 0 ? static_cast<size_t>(n) : 0;
+            if (n <= 0) {
+                // A read error ends the file like its end does: what was read stays read.
+                eof_ = true;
+                return -1;
+            }
+        }
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+
+    UniqueFd fd_;
+    char buffer_[4096] = {};
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    bool eof_ = false;
+};
+
+// Splits fields off one piece the way formatted reading does: an integer is optional white
+// space, an optional sign and at least one digit; a token is the next run of non-space
+// characters.
+class FieldScanner {
+  public:
+    explicit FieldScanner(std::string_view text) : text_(text) {}
+
+    bool Int(int32_t& value) {
+        SkipSpace();
+        size_t i = pos_;
+        bool negative = false;
+        if (i < text_.size() && (text_[i] == '+' || text_[i] == '-')) {
+            negative = text_[i] == '-';
+            ++i;
+        }
+        size_t digitsStart = i;
+        int64_t magnitude = 0;
+        constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+        while (i < text_.size() && text_[i] >= '0' && text_[i] <= '9') {
+            // Too many digits saturate instead of wrapping.
+            if (magnitude <= kLimit) {
+                magnitude = magnitude * 10 + (text_[i] - '0');
+            }
+            ++i;
+        }
+        if (i == digitsStart) {
+            return false;
+        }
+        int64_t v = negative ? -magnitude : magnitude;
+        if (v > std::numeric_limits<int32_t>::max()) {
+            v = std::numeric_limits<int32_t>::max();
+        } else if (v < std::numeric_limits<int32_t>::min()) {
+            v = std::numeric_limits<int32_t>::min();
+        }
+        value = static_cast<int32_t>(v);
+        pos_ = i;
+        return true;
+    }
+
+    bool Token(std::string& token) {
+        SkipSpace();
+        size_t start = pos_;
+        while (pos_ < text_.size() && !IsFieldSpace(text_[pos_])) {
+            ++pos_;
+        }
+        if (pos_ == start) {
+            return false;
+        }
+        token.assign(text_.substr(start, pos_ - start));
+        return true;
+    }
+
+  private:
+    void SkipSpace() {
+        while (pos_ < text_.size() && IsFieldSpace(text_[pos_])) {
+            ++pos_;
+        }
+    }
+
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+// Reads the first piece of a settings file into `line`; false without one.
+bool ReadFirstPiece(const std::string& path, std::string& line) {
+    PieceReader reader(path);
+    return reader.IsOpen() && reader.Next(line);
+}
+
+// One token for a text field: "_" for an empty text, and every white-space character
+// (which would split the field and shift every field after it) replaced by `space`.
+std::string TextToken(const std::string& text, char space) {
+    if (text.empty()) {
+        return "_";
+    }
+    std::string token = text;
+    for (char& c : token) {
+        if (IsFieldSpace(c)) {
+            c = space;
+        }
+    }
+    return token;
+}
+
+void ReplaceAll(std::string& text, char from, char to) {
+    for (char& c : text) {
+        if (c == from) {
+            c = to;
+        }
+    }
+}
+
+// The ten fields shared by both settings lines, in file order. Stops at the first field
+// that cannot be read and returns false; what was read before stays.
+bool ParseNotifyFields(FieldScanner& scan, NotifySettings& n, Program program) {
+    const bool service = program == Program::Service;
+    const size_t mailLimit = MaxMailTextChars(program);
+    int32_t v = 0;
+    std::string t;
+    if (!scan.Int(v))
+        return false;
+    n.emailEnabled = v;
+    if (!scan.Int(v))
+        return false;
+    n.emailAfter = v;
+    if (!scan.Token(t))
+        return false;
+    n.emailAddress = CutToChars(t, mailLimit);
+    if (!scan.Token(t))
+        return false;
+    n.smtpServer = CutToChars(t, mailLimit);
+    if (!scan.Int(v))
+        return false;
+    n.soundEnabled = v;
+    if (!scan.Int(v))
+        return false;
+    n.soundAfter = v;
+    if (!scan.Token(t))
+        return false;
+    n.soundFile = CutToChars(t, kMaxSoundFileChars);
+    ReplaceAll(n.soundFile, '#', ' ');
+    if (!scan.Int(v))
+        return false;
+    n.smtpPort = v;
+    // The service program has no tray: it reads these two only to reach the fields after them.
+    if (!scan.Int(v))
+        return false;
+    if (!service)
+        n.trayEnabled = v;
+    if (!scan.Int(v))
+        return false;
+    if (!service)
+        n.trayAfter = v;
+    return true;
+}
+
+std::string NotifyFieldsText(const NotifySettings& n) {
+    std::string line;
+    line += std::to_string(n.emailEnabled) + " " + std::to_string(n.emailAfter) + " ";
+    line += TextToken(n.emailAddress, '_') + " " + TextToken(n.smtpServer, '_') + " ";
+    line += std::to_string(n.soundEnabled) + " " + std::to_string(n.soundAfter) + " ";
+    line += TextToken(n.soundFile, '#') + " " + std::to_string(n.smtpPort) + " ";
+    line += std::to_string(n.trayEnabled) + " " + std::to_string(n.trayAfter);
+    return line;
+}
+
+void SetDefaultNotify(NotifySettings& n, const std::string& soundFile) {
+    n = NotifySettings{};
+    n.emailAddress = kDefaultEmailAddress;
+    n.smtpServer = kDefaultSmtpServer;
+    n.soundFile = soundFile;
+}
+
+}  // namespace
+
+size_t MaxMailTextChars(Program program) {
+    return program == Program::Service ? kMaxMailTextCharsService : kMaxMailTextCharsDesktop;
+}
+
+void LoadHostList(const std::string& dataDir, HostTable& table) {
+    PieceReader reader(FilePath(dataDir, kHostListFile));
+    if (!reader.IsOpen()) {
+        if (table.program() == Program::Desktop) {
+            for (const char* name : kDefaultHostNames) {
+                table.AddHost(name, kDefaultHostProbeMs, 0, /*saveList=*/false,
+                              /*startProber=*/true);
+            }
+        }
+        return;
+    }
+    std::string piece;
+    std::string name;
+    while (reader.Next(piece)) {
+        FieldScanner scan(piece);
+        int32_t port = 0;
+        int32_t probeValue = 0;
+        if (!scan.Int(port) || !scan.Token(name) || !scan.Int(probeValue)) {
+            continue;
+        }
+        // A name that cannot be a safe single token would end up in file names and in the
+        // traceroute tool's arguments; such a line is not a host.
+        if (!IsValidHostName(name)) {
+            continue;
+        }
+        // The port lives in 16 signed bits: negative numbers are the ports above 32767.
+        table.AddHost(name, probeValue, static_cast<int16_t>(port), /*saveList=*/false,
+                      /*startProber=*/true);
+    }
+}
+
+bool SaveHostList(const std::string& dataDir, const HostTable& table) {
+    std::string text;
+    for (int slot = 0; slot < kMaxHosts; ++slot) {
+        const HostEntry& e = table.Entry(slot);
+        if (e.active == 0) {
+            continue;
+        }
+        // An empty name or one with white space would make a line that reads back wrong
+        // (or shifts its fields); the loader would refuse it anyway.
+        if (!IsValidHostName(e.name)) {
+            continue;
+        }
+        int port = e.isIcmp != 0 ? 0 : static_cast<int16_t>(e.port);
+        text += std::to_string(port) + " " + e.name + " " + std::to_string(e.probeValue) + kLineEnd;
+    }
+    return WriteFileAtomically(FilePath(dataDir, kHostListFile), text);
+}
+
+std::string DefaultSoundFile(const std::string& programPath) {
+    size_t slash = programPath.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+        return CutToChars(programPath, kMaxSoundFileChars);
+    }
+    return CutToChars(programPath.substr(0, slash + 1) + "ring.mp3", kMaxSoundFileChars);
+}
+
+void SetDefaultSettings(Settings& settings, const std::string& programPath) {
+    std::string soundFile = DefaultSoundFile(programPath);
+    SetDefaultNotify(settings.icmp, soundFile);
+    SetDefaultNotify(settings.tcp, soundFile);
+    settings.general = GeneralOptions{};
+}
+
+void LoadSettings(const std::string& dataDir, Settings& settings, Program program,
+                  const std::string& programPath) {
+    SetDefaultSettings(settings, programPath);
+    std::string line;
+    if (ReadFirstPiece(FilePath(dataDir, kIcmpSettingsFile), line)) {
+        FieldScanner scan(line);
+        int32_t v = 0;
+        if (ParseNotifyFields(scan, settings.icmp, program) && scan.Int(v)) {
+            settings.general.dailyReports = v;
+            if (scan.Int(v)) {
+                if (program == Program::Desktop) {
+                    settings.general.serviceMode = v;
+                }
+                if (scan.Int(v)) {
+                    settings.general.tracertAfter = v;
+                }
+            }
+        }
+    }
+    if (ReadFirstPiece(FilePath(dataDir, kTcpSettingsFile), line)) {
+        FieldScanner scan(line);
+        ParseNotifyFields(scan, settings.tcp, program);
+    }
+}
+
+bool SaveSettings(const std::string& dataDir, const Settings& settings) {
+    const GeneralOptions& g = settings.general;
+    std::string icmpLine = NotifyFieldsText(settings.icmp) + " " + std::to_string(g.dailyReports) +
+                           " " + std::to_string(g.serviceMode) + " " +
+                           std::to_string(g.tracertAfter) + kLineEnd;
+    std::string tcpLine = NotifyFieldsText(settings.tcp) + kLineEnd;
+    bool icmpSaved = WriteFileAtomically(FilePath(dataDir, kIcmpSettingsFile), icmpLine);
+    bool tcpSaved = WriteFileAtomically(FilePath(dataDir, kTcpSettingsFile), tcpLine);
+    return icmpSaved && tcpSaved;
+}
+
+std::string DefaultTabName(int tab) {
+    char text[40];
+    std::snprintf(text, sizeof text, "Unnamed (%d-%d)", 5 * tab + 1, 5 * tab + 5);
+    return text;
+}
+
+void LoadTabNames(const std::string& dataDir, TabNames& names) {
+    for (int i = 0; i < kTabCount; ++i) {
+        names[i] = DefaultTabName(i);
+    }
+    PieceReader reader(FilePath(dataDir, kTabNamesFile));
+    if (!reader.IsOpen()) {
+        return;
+    }
+    std::string piece;
+    for (int i = 0; i < kTabCount && reader.Next(piece); ++i) {
+        piece = piece.substr(0, piece.find('\n'));
+        piece = piece.substr(0, piece.find('\r'));
+        names[i] = CutToChars(piece, kMaxTabNameChars);
+    }
+}
+
+bool SaveTabNames(const std::string& dataDir, const TabNames& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        // A line break inside a name would push every later name one tab down.
+        text += name.substr(0, name.find_first_of("\r\n"));
+        text += kLineEnd;
+    }
+    return WriteFileAtomically(FilePath(dataDir, kTabNamesFile), text);
+}
+
+}  // namespace qv

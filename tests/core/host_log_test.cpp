@@ -1,0 +1,207 @@
+// Host log files: names, the exact bytes the writer produces, and the reader.
+#include "core/host_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <sstream>
+
+#include "support/lib/temp_dir.h"
+
+namespace qv {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+// What a stream imbued with the log locale writes for one value.
+std::string StreamFormatted(int32_t value) {
+    std::ostringstream out;
+    out.imbue(HostLogLocale());
+    out << value;
+    return out.str();
+}
+
+std::string Grouped(int32_t value) {
+    std::string s;
+    AppendGroupedNumber(s, value);
+    return s;
+}
+
+TEST(HostLogFormat, GroupsByThreesWithA0) {
+    EXPECT_EQ(Grouped(0), "0");
+    EXPECT_EQ(Grouped(-1), "-1");
+    EXPECT_EQ(Grouped(999), "999");
+    EXPECT_EQ(Grouped(1000),
+              "1\xA0"
+              "000");
+    EXPECT_EQ(Grouped(1234),
+              "1\xA0"
+              "234");
+    EXPECT_EQ(Grouped(1234567),
+              "1\xA0"
+              "234\xA0"
+              "567");
+    EXPECT_EQ(StreamFormatted(1234567),
+              "1\xA0"
+              "234\xA0"
+              "567");
+}
+
+// The hand-made formatter must give exactly the bytes of the grouped stream format.
+TEST(HostLogFormat, MatchesGroupedStreamForAnyValue) {
+    std::vector<int32_t> values = {
+        INT32_MIN, INT32_MIN + 1, -1234567, -1000, -999, -1,    0,     1,      9,      10,
+        99,        100,           999,      1000,  9999, 10000, 99999, 100000, 999999, 1000000,
+        INT32_MAX};
+    for (int32_t v = -3000; v < 200000; v += 7) {
+        values.push_back(v);
+    }
+    std::string expected;
+    for (int32_t v : values) {
+        ASSERT_EQ(Grouped(v), StreamFormatted(v)) << v;
+        expected += StreamFormatted(v) + " ";
+    }
+    // The writer's own fast paths give the same bytes.
+    TempDir dir;
+    ASSERT_TRUE(WriteHostLog(dir.File("all.log"), values));
+    std::string bytes = ReadFileBytes(dir.File("all.log"));
+    size_t zeros = (kSecondsPerDay - values.size()) * 2;
+    ASSERT_EQ(bytes.size(), zeros + expected.size());
+    EXPECT_TRUE(bytes.compare(zeros, std::string::npos, expected) == 0);
+    EXPECT_EQ(ReadHostLog(dir.File("all.log")).size(), kSecondsPerDay);
+}
+
+TEST(HostLogNames, DayFolderAndFileNames) {
+    std::tm day{};
+    day.tm_year = 2014 - 1900;
+    day.tm_mon = 8;
+    day.tm_mday = 3;
+    EXPECT_EQ(DayFolderName(day), "2014_09_03");
+
+    HostEntry icmp;
+    icmp.name = "router";
+    icmp.isIcmp = 1;
+    EXPECT_EQ(HostLogFileName(icmp, Program::Desktop), "router.log");
+    EXPECT_EQ(HostLogFileName(icmp, Program::Service), "router_svc.log");
+
+    HostEntry tcp;
+    tcp.name = "mailhost";
+    tcp.isIcmp = 0;
+    tcp.port = 25;
+    EXPECT_EQ(HostLogFileName(tcp, Program::Desktop), "mailhost_port_25.log");
+    EXPECT_EQ(HostLogFileName(tcp, Program::Service), "mailhost_port_25_svc.log");
+    // The port field is a signed 16-bit value and prints as such.
+    tcp.port = static_cast<int16_t>(-25536);
+    EXPECT_EQ(HostLogFileName(tcp, Program::Desktop), "mailhost_port_-25536.log");
+}
+
+std::string Repeat(const std::string& piece, size_t n) {
+    std::string s;
+    s.reserve(piece.size() * n);
+    for (size_t i = 0; i < n; ++i) {
+        s += piece;
+    }
+    return s;
+}
+
+TEST(HostLogWriter, HalfDayGetsLeadingZeros) {
+    TempDir dir;
+    std::vector<int32_t> samples(43'200);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = i % 10 == 0 ? -1 : static_cast<int32_t>(i % 1500);
+    }
+    std::string path = dir.File("half.log");
+    ASSERT_TRUE(WriteHostLog(path, samples));
+
+    std::string expected = Repeat("0 ", 43'200);
+    std::ostringstream stream;
+    stream.imbue(HostLogLocale());
+    for (int32_t v : samples) {
+        stream << v << ' ';
+    }
+    expected += stream.str();
+    std::string bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), expected.size());
+    EXPECT_TRUE(bytes == expected);
+
+    std::vector<int32_t> back = ReadHostLog(path);
+    ASSERT_EQ(back.size(), kSecondsPerDay);
+    EXPECT_TRUE(std::equal(back.begin() + 43'200, back.end(), samples.begin()));
+    EXPECT_EQ(back[43'199], 0);
+}
+
+TEST(HostLogWriter, FullDayHasNoLeadingZerosAndLongerHistoryIsWrittenWhole) {
+    TempDir dir;
+    std::vector<int32_t> full(kSecondsPerDay, 7);
+    full.front() = 1234;
+    ASSERT_TRUE(WriteHostLog(dir.File("full.log"), full));
+    std::string bytes = ReadFileBytes(dir.File("full.log"));
+    EXPECT_EQ(bytes.substr(0, 7),
+              "1\xA0"
+              "234 7");
+    EXPECT_EQ(ReadHostLog(dir.File("full.log")), full);
+
+    std::vector<int32_t> longer(90'000, 5);
+    longer.back() = -1;
+    ASSERT_TRUE(WriteHostLog(dir.File("long.log"), longer));
+    EXPECT_EQ(ReadFileBytes(dir.File("long.log")).size(), 89'999u * 2 + 3);
+    EXPECT_EQ(ReadHostLog(dir.File("long.log")), longer);
+}
+
+TEST(HostLogWriter, EmptyHistoryIsADayOfZerosAndOldContentIsTruncated) {
+    TempDir dir;
+    std::string path = dir.File("host.log");
+    WriteFileBytes(path, std::string(400'000, 'x'));
+    ASSERT_TRUE(WriteHostLog(path, {}));
+    EXPECT_EQ(ReadFileBytes(path), Repeat("0 ", kSecondsPerDay));
+}
+
+TEST(HostLogWriter, UnopenableFileFails) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("taken.log").c_str(), 0755), 0);
+    EXPECT_FALSE(WriteHostLog(dir.File("taken.log"), {1, 2, 3}));
+    EXPECT_FALSE(WriteHostLog(dir.File("missing/host.log"), {1, 2, 3}));
+}
+
+TEST(HostLogWriter, FullDiskFails) {
+    struct stat st {};
+    if (::stat("/dev/full", &st) != 0) {
+        GTEST_SKIP() << "/dev/full is not available here";
+    }
+    EXPECT_FALSE(WriteHostLog("/dev/full", {1, 2, 3}));
+}
+
+TEST(HostLogReader, TakesGroupedAndUngroupedNumbersAlike) {
+    EXPECT_EQ(ParseHostLog("1\xA0"
+                           "000 1\xA0"
+                           "234\xA0"
+                           "567 1000 1234567 -1 0 "),
+              (std::vector<int32_t>{1000, 1234567, 1000, 1234567, -1, 0}));
+    // Any white space separates values; line breaks of every kind included.
+    EXPECT_EQ(ParseHostLog("  5\t6\r\r\n7\n8\r9"), (std::vector<int32_t>{5, 6, 7, 8, 9}));
+}
+
+TEST(HostLogReader, StopsAtTheFirstValueThatIsNotANumber) {
+    EXPECT_EQ(ParseHostLog("1 2 x 3"), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(ParseHostLog("1 2abc 3"), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(ParseHostLog("1 - 3"), (std::vector<int32_t>{1}));
+    EXPECT_EQ(ParseHostLog("\xA0"
+                           "1 2"),
+              (std::vector<int32_t>{}));
+    // A value beyond 32 bits is not a sample.
+    EXPECT_EQ(ParseHostLog("1 2147483647 2147483648 4"), (std::vector<int32_t>{1, 2147483647}));
+    EXPECT_EQ(ParseHostLog("-2147483648 99999999999999999999 1"),
+              (std::vector<int32_t>{INT32_MIN}));
+    EXPECT_TRUE(ParseHostLog("").empty());
+}
+
+TEST(HostLogReader, MissingFileReadsAsNothing) {
+    TempDir dir;
+    EXPECT_TRUE(ReadHostLog(dir.File("none.log")).empty());
+}
+
+}  // namespace
+}  // namespace qv
