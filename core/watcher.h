@@ -1,0 +1,25 @@
+// The status watcher: once a second per host, follow up/down stretches and give the
+// e-mail, tray notice, alarm sound and traceroute when they fall due, once per stretch.
+#pragma once
+
+#include <string>
+
+#include "core/host_table.h"
+#include "core/monitor_context.h"
+#include "settings/settings.h"
+
+namespace qv {
+
+// "Host %s is %s" (ICMP) or "Host %s port %d is %s" (TCP) for the given state.
+std::string StatusText(const HostEntry& entry, bool up);
+
+// One tick for one host. `trayText` collects the tick's tray notice lines (desktop
+// program); the service program passes nullptr.
+void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind,
+               const GeneralOptions& general, std::string* trayText);
+
+// The service program's whole tick: idle seconds, the watcher for every probed host,
+// then the daily trigger.
+void ServiceTick(MonitorContext& ctx);
+
+}  // namespace qv
