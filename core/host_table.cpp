@@ -84,10 +84,12 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
     }
 
     HostEntry& e = entries_[slot];
-    e.name = CutHostName(name);
-    e.nameA = ToNameA(e.name);
     {
+        // Under the lock: a prober of the slot's previous run may still be starting and
+        // reads the names under it.
         std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        e.name = CutHostName(name);
+        e.nameA = ToNameA(e.name);
         e.samples.clear();
     }
     e.run = ++nextRun_;
@@ -180,10 +182,10 @@ void HostTable::CopyHost(int dest, int src) {
     const HostEntry& s = entries_[src];
     d.isIcmp = s.isIcmp;
     d.port = s.port;
-    d.name = s.name;
-    d.nameA = s.nameA;
     {
         std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        d.name = s.name;
+        d.nameA = s.nameA;
         d.samples = s.samples;
     }
     d.probeValue = s.probeValue;

@@ -26,8 +26,8 @@ constexpr size_t kMaxNameABytes = 255;  // bytes of `nameA`
 
 // One monitored host. Statistics and flags are written by one thread and read by others
 // without a lock (relaxed atomics); `samples` is guarded by the table's SampleLock.
-// `name` and `nameA` change only on the thread that owns the table (AddHost, CopyHost);
-// probers read them once, when they start.
+// `name` and `nameA` change only on the thread that owns the table (AddHost, CopyHost),
+// under SampleLock; probers read them once, when they start, under the same lock.
 struct HostEntry {
     Relaxed<uint8_t> isIcmp;
     Relaxed<int16_t> port;

@@ -1,9 +1,257 @@
+// The ICMP echo prober: one thread per ICMP host sends one echo request per period, waits
+// for its reply at most the timeout, and turns each outcome into the host's statistics
+// and history.
+#include "core/icmp_prober.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+
 #include "core/host_table.h"
+#include "core/icmp_packet.h"
 #include "core/probers.h"
+#include "platform/error_text.h"
 
 namespace qv {
 
-// Not built yet: the ICMP prober comes next.
-void RunIcmpProber(HostTable&, int, uint32_t) {}
+namespace {
+
+constexpr size_t kBufferSize = 65536;
+
+class IcmpProber {
+  public:
+    IcmpProber(HostTable& table, int hostNumber, uint32_t run)
+        : table_(table),
+          clock_(table.clock()),
+          entry_(table.EntryOfHost(hostNumber)),
+          k_(hostNumber),
+          run_(run) {}
+
+    void Run(IcmpSocketKind kind);
+
+  private:
+    enum class Outcome { Success, LostByTimeout, Failed, DueNow, WaitFailed, Stopped };
+
+    bool ShouldRun() const { return table_.ProberShouldRun(k_, run_); }
+    void ShowError(const std::string& text, MessageIcon icon) {
+        table_.sink().ShowMessage(text, "Error", icon);
+    }
+    Outcome WaitForReply(uint32_t t0, uint32_t timeout);
+    // Sleeps in slices of at most a second, ending early once the host is stopped.
+    void SleepWhileRunning(int64_t ms);
+    // Sleeps out the rest of the period after a probe that could not be completed.
+    void WaitOutPeriod(uint32_t t0, uint32_t timeout);
+    void RecordLoss();
+
+    HostTable& table_;
+    Clock& clock_;
+    HostEntry& entry_;
+    const int k_;
+    const uint32_t run_;
+    IcmpSocket socket_;
+    uint32_t address_ = 0;
+    std::unique_ptr<uint8_t[]> sendBuffer_;
+    std::unique_ptr<uint8_t[]> receiveBuffer_;
+};
+
+void IcmpProber::Run(IcmpSocketKind kind) {
+    if (!ShouldRun()) {
+        return;
+    }
+    const uint32_t base = clock_.TickCount() & 0xFFF;
+    entry_.icmpSequence = 0;
+    table_.ProberStarting(k_);
+
+    int error = 0;
+    socket_ = IcmpSocket::Open(kind, static_cast<uint16_t>(base + k_), &error);
+    if (!socket_.Valid()) {
+        ShowError(SystemErrorText(error), MessageIcon::Information);
+        return;
+    }
+
+    std::string name;
+    std::string nameA;
+    {
+        std::lock_guard<std::recursive_mutex> lock(table_.SampleLock());
+        if (!ShouldRun()) {
+            return;
+        }
+        name = entry_.name;
+        nameA = entry_.nameA;
+    }
+    std::optional<uint32_t> address = ResolveIPv4(nameA);
+    if (!address) {
+        char text[400];
+        std::snprintf(text, sizeof text, "Can't resolve %s", name.c_str());
+        ShowError(text,
+                  table_.program() == Program::Desktop ? MessageIcon::Error : MessageIcon::None);
+        return;
+    }
+    address_ = *address;
+
+    sendBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
+    receiveBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
+    if (!sendBuffer_ || !receiveBuffer_) {
+        ShowError("HeapAlloc failed", MessageIcon::Error);
+        return;
+    }
+    PrepareEchoRequest(sendBuffer_.get());
+
+    table_.ProberEntered();
+    while (ShouldRun()) {
+        const int32_t probeValue = entry_.probeValue;
+        if (probeValue <= 0) {
+            break;  // nothing to probe; AddHost starts no prober for such an entry
+        }
+        const uint32_t timeout = static_cast<uint32_t>(probeValue);
+
+        const uint32_t t0 = clock_.TickCount();
+        const uint16_t sequence = entry_.icmpSequence;
+        StampEchoRequest(sendBuffer_.get(), socket_.Identifier(), sequence, t0);
+        entry_.icmpSequence = static_cast<uint16_t>(sequence + 1);
+
+        Outcome outcome = Outcome::Failed;
+        if (socket_.SendTo(address_, sendBuffer_.get(), kEchoRequestSize) == 0) {
+            outcome = WaitForReply(t0, timeout);
+        }
+        switch (outcome) {
+            case Outcome::Stopped:
+                break;
+            case Outcome::Success:
+                SleepWhileRunning(static_cast<int64_t>(timeout) -
+                                  static_cast<int64_t>(TickDiffMs(clock_.TickCount(), t0)) - 1);
+                break;
+            case Outcome::LostByTimeout:
+                RecordLoss();  // the whole period has passed: next probe at once
+                break;
+            case Outcome::Failed:
+                RecordLoss();
+                WaitOutPeriod(t0, timeout);
+                break;
+            case Outcome::DueNow:
+                break;
+            case Outcome::WaitFailed:
+                ShowError("Network error - restart the software", MessageIcon::Error);
+                // The service program has no box to hold the thread: without this pause a
+                // lasting failure would turn into a busy loop of log lines.
+                WaitOutPeriod(t0, timeout);
+                break;
+        }
+        if (outcome == Outcome::Stopped) {
+            break;
+        }
+    }
+    table_.ProberLeft();
+}
+
+IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
+    ReplyWait wait(timeout);
+    for (;;) {
+        const uint32_t slice = wait.NextSlice();
+        const WaitResult ready = socket_.WaitReadable(static_cast<int>(slice));
+        if (!ShouldRun()) {
+            return Outcome::Stopped;
+        }
+        if (ready == WaitResult::Timeout) {
+            if (wait.SliceExpired(TickDiffMs(clock_.TickCount(), t0))) {
+                return Outcome::LostByTimeout;
+            }
+            continue;
+        }
+        if (ready == WaitResult::Error) {
+            return Outcome::WaitFailed;
+        }
+
+        size_t size = 0;
+        uint32_t source = 0;
+        const int rc = socket_.Receive(receiveBuffer_.get(), kBufferSize, &size, &source);
+        const uint32_t t1 = clock_.TickCount();
+        if (rc == EAGAIN) {
+            wait.Interrupted(TickDiffMs(t1, t0));
+            continue;
+        }
+        if (rc != 0) {
+            return Outcome::Failed;
+        }
+        std::optional<EchoReply> reply =
+            ParseEchoReply(receiveBuffer_.get(), size, socket_.RepliesCarryIpHeader());
+        const uint32_t rtt = reply ? TickDiffMs(t1, reply->tick) : 0;
+        // Identifiers are only unique by chance (two probers that start a millisecond
+        // apart can pick the same one), so a reply must also come from our target. A tick
+        // from the future is no reply of ours either.
+        if (!reply || reply->identifier != socket_.Identifier() || source != address_ ||
+            rtt > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+            wait.Interrupted(TickDiffMs(clock_.TickCount(), t0));
+            continue;
+        }
+
+        if (rtt < timeout) {
+            if (!ShouldRun()) {
+                return Outcome::Stopped;
+            }
+            HostTable::NoteSuccess(entry_, static_cast<int32_t>(rtt));
+            table_.RecordResult(k_, static_cast<int32_t>(rtt));
+            return Outcome::Success;
+        }
+
+        // Late: the reply of an earlier probe.
+        {
+            std::lock_guard<std::recursive_mutex> lock(table_.SampleLock());
+            if (!ShouldRun()) {
+                return Outcome::Stopped;
+            }
+            LateReplyDecision decision = DecideLateReply(reply->sequence, entry_.samples);
+            if (decision.action == LateReplyAction::RecordDueNow) {
+                table_.RecordResult(k_, static_cast<int32_t>(rtt));
+                entry_.currentMs = 0;
+                entry_.up = 0;
+                return Outcome::DueNow;
+            }
+            if (decision.action == LateReplyAction::CorrectEarlier) {
+                entry_.samples[decision.index] = static_cast<int32_t>(rtt);
+                entry_.lostCount -= 1;
+            }
+        }
+        wait.Interrupted(TickDiffMs(clock_.TickCount(), t0));
+    }
+}
+
+void IcmpProber::RecordLoss() {
+    if (!ShouldRun()) {
+        return;
+    }
+    table_.RecordResult(k_, -1);
+    HostTable::NoteLoss(entry_);
+}
+
+void IcmpProber::WaitOutPeriod(uint32_t t0, uint32_t timeout) {
+    uint32_t elapsed = TickDiffMs(clock_.TickCount(), t0);
+    if (elapsed > timeout - 1) {
+        elapsed = timeout - 1;
+    }
+    SleepWhileRunning(static_cast<int64_t>(timeout) - elapsed - 1);
+}
+
+void IcmpProber::SleepWhileRunning(int64_t ms) {
+    while (ms > 0 && ShouldRun()) {
+        const int64_t slice = ms < 1000 ? ms : 1000;
+        clock_.SleepMs(static_cast<uint32_t>(slice));
+        ms -= slice;
+    }
+}
+
+}  // namespace
+
+void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind) {
+    IcmpProber prober(table, hostNumber, run);
+    prober.Run(kind);
+}
+
+void RunIcmpProber(HostTable& table, int hostNumber, uint32_t run) {
+    RunIcmpProberWith(table, hostNumber, run, IcmpSocketKind::Auto);
+}
 
 }  // namespace qv
