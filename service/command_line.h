@@ -1,0 +1,24 @@
+// The program's three uses, chosen by its command line: install, remove, run as the service.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "service/systemd_install.h"
+
+namespace qv {
+
+// Runs the service on a data folder until it is stopped; returns the exit status.
+using RunServiceFunction = std::function<int(const std::string& dataDir)>;
+
+// `args` are the arguments after the program name. "-i" DIR [...] installs and starts
+// the service, "-d" X [...] stops and removes it, a single argument runs the service on
+// that data folder, anything else does nothing. Outcomes go to `out` as the program's
+// own texts and to `err` as one "Halvoric: <text>" line per message. Returns the exit
+// status: 0, or what running the service returned.
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const SystemdSeams& systemd, const RunServiceFunction& runService);
+
+}  // namespace qv

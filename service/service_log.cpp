@@ -1,0 +1,66 @@
+// Appending to and emptying the service log.
+#include "service/service_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/net.h"
+
+namespace qv {
+
+std::string ServiceLogPath(const std::string& dataDir) {
+    std::string path = dataDir;
+    if (path.empty() || path.back() != '/') {
+        path.push_back('/');
+    }
+    path.append(kServiceLogName);
+    return path;
+}
+
+void WriteServiceLog(const std::string& dataDir, std::optional<std::string_view> text) {
+    const std::string path = ServiceLogPath(dataDir);
+    if (!text) {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        return;
+    }
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd.Valid()) {
+        return;
+    }
+    // One write per line: with O_APPEND, lines written at the same time by the service
+    // thread and the control handler never interleave.
+    std::string line(*text);
+    line.append("\r\r\n");
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t n = ::write(fd.Get(), line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+void ServiceLogSink::ShowMessage(std::string_view text, std::string_view, MessageIcon) {
+    std::string line(text);
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    WriteServiceLog(dataDir_, line);
+    if (err_ != nullptr) {
+        std::string errLine = "Halvoric: " + line + "\n";
+        std::fwrite(errLine.data(), 1, errLine.size(), err_);
+        std::fflush(err_);
+    }
+}
+
+}  // namespace qv

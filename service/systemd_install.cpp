@@ -1,0 +1,278 @@
+// The service-manager operations on systemd: a unit file plus systemctl (and loginctl).
+#include "service/systemd_install.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "platform/net.h"
+
+namespace qv {
+
+namespace {
+
+std::string UnitPath(const SystemdSeams& seams) {
+    return (std::filesystem::path(seams.unitDirectory) / kUnitName).string();
+}
+
+// systemctl or loginctl with the scope's options.
+ProcessResult RunCtl(const SystemdSeams& seams, std::vector<std::string> words) {
+    std::vector<std::string> argv{seams.systemctl};
+    if (!seams.systemScope) {
+        argv.push_back("--user");
+    }
+    argv.insert(argv.end(), words.begin(), words.end());
+    return seams.runner.Run(argv);
+}
+
+// 0 on success, else the program's exit code, or errno when it could not be started.
+int Outcome(const ProcessResult& result) {
+    if (result.startError != 0) {
+        return result.startError;
+    }
+    return result.exitCode;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Creates `path` with `text` as one step: the text goes into a temp file in the same
+// folder, which is then moved into place without replacing anything already there.
+// Returns 0 or errno (EEXIST when the file exists).
+int CreateFileAtomically(const std::string& path, const std::string& text) {
+    std::string temp = path + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
+        return errno;
+    }
+    int error = 0;
+    if (::fchmod(fd.Get(), 0644) != 0 || !WriteAll(fd.Get(), text) || ::fsync(fd.Get()) != 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    fd.Reset();
+    if (error == 0 &&
+        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+        error = errno;
+        if (error == EINVAL || error == ENOSYS) {
+            // File systems without no-replace renames: a hard link fails just the same
+            // way when the name is taken.
+            error = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+        }
+    }
+    ::unlink(temp.c_str());
+    return error;
+}
+
+}  // namespace
+
+std::string UserUnitDirectory(const char* xdgConfigHome, const char* home) {
+    // Relative values of XDG_CONFIG_HOME are invalid and ignored.
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+        return std::string(xdgConfigHome) + "/systemd/user";
+    }
+    return std::string(home != nullptr ? home : "") + "/.config/systemd/user";
+}
+
+SystemdSeams DefaultSystemdSeams(ProcessRunner& runner, Clock& clock) {
+    SystemdSeams seams{runner, clock};
+    seams.programPath = RunningProgramPath();
+    if (::geteuid() == 0) {
+        seams.systemScope = true;
+        seams.unitDirectory = "/etc/systemd/system";
+        return seams;
+    }
+    seams.systemScope = false;
+    std::string homeDir;
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr) {
+        seams.userName = pw.pw_name;
+        homeDir = pw.pw_dir;
+    }
+    const char* home = ::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        home = homeDir.c_str();
+    }
+    seams.unitDirectory = UserUnitDirectory(::getenv("XDG_CONFIG_HOME"), home);
+    return seams;
+}
+
+std::optional<std::string> QuoteExecProgram(std::string_view path) {
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    std::string quoted = "\"";
+    for (char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\'' || c == '\\') {
+            return std::nullopt;
+        }
+        if (c == '%') {
+            quoted.push_back('%');  // specifier
+        }
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string QuoteExecArgument(std::string_view word) {
+    std::string quoted = "\"";
+    for (char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '%':  // specifier
+                quoted.append("%%");
+                break;
+            case '$':  // environment variable
+                quoted.append("$$");
+                break;
+            case '\\':
+                quoted.append("\\\\");
+                break;
+            case '"':
+                quoted.append("\\\"");
+                break;
+            default:
+                if (byte < 0x20 || byte == 0x7f) {
+                    // A raw line break would end the line of the unit file.
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+                    quoted.append(escape);
+                } else {
+                    quoted.push_back(c);
+                }
+        }
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::optional<std::string> UnitText(const std::string& programPath, const std::string& dataDir,
+                                    bool systemScope) {
+    std::optional<std::string> program = QuoteExecProgram(programPath);
+    if (!program) {
+        return std::nullopt;
+    }
+    std::string text;
+    text.append("[Unit]\n");
+    text.append("Description=").append(kServiceDisplayName).append("\n");
+    text.append("\n[Service]\n");
+    text.append("Type=notify\n");
+    text.append("ExecStart=")
+        .append(*program)
+        .append(" ")
+        .append(QuoteExecArgument(dataDir))
+        .append("\n");
+    text.append("\n[Install]\n");
+    text.append("WantedBy=").append(systemScope ? "multi-user.target" : "default.target");
+    text.append("\n");
+    return text;
+}
+
+bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,
+                    std::ostream& err) {
+    if (dataDir.empty()) {
+        out << "error=" << EINVAL;
+        return false;
+    }
+    // systemd starts services in "/", so a relative folder would name another place.
+    std::error_code ec;
+    std::string absoluteDir = std::filesystem::absolute(dataDir, ec).string();
+    if (ec) {
+        out << "error=" << ec.value();
+        return false;
+    }
+    std::optional<std::string> unit = UnitText(seams.programPath, absoluteDir, seams.systemScope);
+    if (!unit) {
+        out << "error=" << EINVAL;
+        return false;
+    }
+    std::filesystem::create_directories(seams.unitDirectory, ec);
+    if (ec) {
+        return false;
+    }
+    const std::string unitPath = UnitPath(seams);
+    int error = CreateFileAtomically(unitPath, *unit);
+    if (error != 0) {
+        out << "error=" << error;
+        return false;
+    }
+    if (Outcome(RunCtl(seams, {"daemon-reload"})) != 0) {
+        // The service manager cannot be reached: leave nothing half installed.
+        ::unlink(unitPath.c_str());
+        return false;
+    }
+    int enabled = Outcome(RunCtl(seams, {"enable", std::string(kUnitName)}));
+    if (enabled != 0) {
+        out << "error=" << enabled;
+        ::unlink(unitPath.c_str());
+        RunCtl(seams, {"daemon-reload"});
+        return false;
+    }
+    if (!seams.systemScope) {
+        // A user's services otherwise end with the user's last session.
+        std::vector<std::string> argv{seams.loginctl, "enable-linger"};
+        if (!seams.userName.empty()) {
+            argv.push_back(seams.userName);
+        }
+        int lingering = Outcome(seams.runner.Run(argv));
+        if (lingering != 0) {
+            err << kServiceName
+                << ": The service runs only while you are logged in: can't enable lingering, error="
+                << lingering << "\n";
+            err.flush();
+        }
+    }
+    return true;
+}
+
+int StartInstalledService(const SystemdSeams& seams) {
+    return Outcome(RunCtl(seams, {"start", std::string(kUnitName)}));
+}
+
+int StopService(const SystemdSeams& seams) {
+    return Outcome(RunCtl(seams, {"stop", std::string(kUnitName)}));
+}
+
+bool RemoveService(const SystemdSeams& seams) {
+    const std::string unitPath = UnitPath(seams);
+    struct stat st;
+    if (::lstat(unitPath.c_str(), &st) != 0) {
+        return false;
+    }
+    RunCtl(seams, {"stop", std::string(kUnitName)});
+    seams.clock.SleepMs(600);
+    if (Outcome(RunCtl(seams, {"disable", std::string(kUnitName)})) != 0) {
+        return false;
+    }
+    if (::unlink(unitPath.c_str()) != 0) {
+        return false;
+    }
+    RunCtl(seams, {"daemon-reload"});
+    return true;
+}
+
+}  // namespace qv

@@ -1,0 +1,70 @@
+// Installing, starting, stopping and removing the service under systemd.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/process.h"
+
+namespace qv {
+
+inline constexpr std::string_view kServiceName = "Halvoric";
+inline constexpr std::string_view kServiceDisplayName = "Marrowind";
+inline constexpr std::string_view kUnitName = "halvoric.service";
+
+// Everything the service-manager operations touch, so tests can run them against a
+// temp folder and a recording process runner.
+struct SystemdSeams {
+    ProcessRunner& runner;
+    Clock& clock;
+    // Folder of the unit file (/etc/systemd/system, or the user's systemd/user folder).
+    std::string unitDirectory{};
+    // true: a system unit driven by `systemctl`; false: a user unit driven by
+    // `systemctl --user`, kept running without a login by `loginctl enable-linger`.
+    bool systemScope = true;
+    // The user whose services are kept running (user scope only).
+    std::string userName{};
+    // Full path of the program file that the unit starts.
+    std::string programPath{};
+    std::string systemctl = "systemctl";
+    std::string loginctl = "loginctl";
+};
+
+// The seams of the real system: root gets a system unit, anyone else a user unit.
+SystemdSeams DefaultSystemdSeams(ProcessRunner& runner, Clock& clock);
+
+// $XDG_CONFIG_HOME/systemd/user, else <home>/.config/systemd/user (either may be null).
+std::string UserUnitDirectory(const char* xdgConfigHome, const char* home);
+
+// The program path of an ExecStart= line, double-quoted with "%" doubled; systemd takes
+// the rest literally. Nothing when systemd refuses such a path: one that is not absolute
+// or holds quotes, backslashes or control characters.
+std::optional<std::string> QuoteExecProgram(std::string_view path);
+// An argument of an ExecStart= line: double-quoted, with the characters that systemd
+// would otherwise interpret ("%", "$", "\", double quote, control characters) escaped.
+std::string QuoteExecArgument(std::string_view word);
+
+// The unit file text that runs `programPath` with the data folder as its one argument;
+// nothing when the program path cannot be written in a unit (see QuoteExecProgram).
+std::optional<std::string> UnitText(const std::string& programPath, const std::string& dataDir,
+                                    bool systemScope);
+
+// Writes the unit (never over an existing one), reloads systemd and enables it for
+// automatic start. On failure returns false; where the unit could not be created,
+// "error=<code>" has been written to `out` first. The data folder is made absolute.
+// Under a user manager, lingering is enabled; where that fails, a message on `err` says
+// the service runs only while the user is logged in.
+bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,
+                    std::ostream& err);
+// `systemctl start`: 0, or systemctl's exit code (errno when it could not be run).
+int StartInstalledService(const SystemdSeams& seams);
+// `systemctl stop`: 0, or systemctl's exit code (errno when it could not be run).
+int StopService(const SystemdSeams& seams);
+// Stops the service again, waits 600 ms, disables it, deletes the unit file and reloads
+// systemd. False when there is no unit, or it could not be disabled or deleted.
+bool RemoveService(const SystemdSeams& seams);
+
+}  // namespace qv

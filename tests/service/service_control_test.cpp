@@ -1,0 +1,151 @@
+// The service's control handler and the signal dispatcher, in-process.
+#include "service/service.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "service/service_log.h"
+#include "support/lib/temp_dir.h"
+
+namespace qv {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using ::testing::ElementsAre;
+
+std::vector<std::string> LogLines(const std::string& dataDir) {
+    std::vector<std::string> lines;
+    const std::string bytes = ReadFileBytes(ServiceLogPath(dataDir));
+    size_t start = 0;
+    size_t end;
+    while ((end = bytes.find("\r\r\n", start)) != std::string::npos) {
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 3;
+    }
+    return lines;
+}
+
+// Waits (a few seconds at most) until the log holds `count` lines.
+bool WaitForLogLines(const std::string& dataDir, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (LogLines(dataDir).size() >= count) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+struct RecordedReports {
+    std::mutex mutex;
+    std::vector<std::string> reports;
+    StatusNotifier Notifier() {
+        return [this](const char* state) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reports.push_back(state);
+        };
+    }
+    std::vector<std::string> Get() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return reports;
+    }
+};
+
+TEST(ServiceControlTest, ControlCodesOfTheSignals) {
+    EXPECT_EQ(ControlCodeOfSignal(SIGTERM), kControlStop);
+    EXPECT_EQ(ControlCodeOfSignal(SIGINT), kControlStop);
+    EXPECT_EQ(ControlCodeOfSignal(SIGUSR1), kControlContinue);
+    EXPECT_EQ(ControlCodeOfSignal(SIGUSR2), kControlInterrogate);
+    EXPECT_EQ(ControlCodeOfSignal(SIGHUP), 0);
+}
+
+TEST(ServiceControlTest, HandlerLogsEachRequestAndOnlyStopChangesTheState) {
+    TempDir dir;
+    RecordedReports reports;
+    ServiceControl control(dir.path(), reports.Notifier());
+    control.ReportRunning();
+    control.ServiceCtrlHandler(kControlContinue);
+    control.ServiceCtrlHandler(kControlInterrogate);
+    control.ServiceCtrlHandler(77);
+    EXPECT_TRUE(control.Running());
+    control.ServiceCtrlHandler(kControlStop);
+    EXPECT_EQ(control.State(), ServiceState::Stopped);
+    control.ServiceCtrlHandler(kControlContinue);  // a continue does not restart it
+    EXPECT_EQ(control.State(), ServiceState::Stopped);
+
+    EXPECT_THAT(LogLines(dir.path()),
+                ElementsAre("ServiceCtrlHandler()", "Service start.", "ServiceCtrlHandler()",
+                            "ServiceCtrlHandler()", "ServiceCtrlHandler()", "Service stopped.",
+                            "ServiceCtrlHandler()", "Service start."));
+    EXPECT_THAT(reports.Get(), ElementsAre("READY=1", "STOPPING=1"));
+}
+
+TEST(ServiceControlTest, WaitRunsOutWhileRunningAndEndsEarlyOnStop) {
+    TempDir dir;
+    ServiceControl control(dir.path(), nullptr);
+    EXPECT_TRUE(control.WaitWhileRunning(std::chrono::milliseconds(10)));
+
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        control.ServiceCtrlHandler(kControlStop);
+    });
+    EXPECT_FALSE(control.WaitWhileRunning(std::chrono::seconds(30)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    stopper.join();
+    EXPECT_FALSE(control.WaitWhileRunning(std::chrono::seconds(30)));  // at once
+}
+
+TEST(ServiceDispatcherTest, SignalsReachTheHandlerUntilTheBodyReturns) {
+    TempDir dir;
+    RecordedReports reports;
+    const pthread_t dispatcher = pthread_self();
+    bool allSeen = false;
+    bool stopSeen = false;
+    const int status = RunServiceDispatcher(
+        dir.path(),
+        [&](ServiceControl& control) {
+            control.ReportRunning();
+            // The dispatcher's own end signal, sent from elsewhere, must not end it.
+            pthread_kill(dispatcher, SIGRTMIN);
+            // Signals to the dispatcher's thread only, one at a time, so none coalesce.
+            pthread_kill(dispatcher, SIGUSR1);
+            bool ok = WaitForLogLines(dir.path(), 2);
+            pthread_kill(dispatcher, SIGUSR2);
+            ok = ok && WaitForLogLines(dir.path(), 3);
+            pthread_kill(dispatcher, SIGTERM);
+            while (control.WaitWhileRunning(std::chrono::seconds(5))) {
+            }
+            stopSeen = control.State() == ServiceState::Stopped;
+            allSeen = ok;
+            return 7;
+        },
+        reports.Notifier());
+    EXPECT_EQ(status, 7);
+    EXPECT_TRUE(allSeen);
+    EXPECT_TRUE(stopSeen);
+    EXPECT_THAT(LogLines(dir.path()),
+                ElementsAre("ServiceCtrlHandler()", "Service start.", "ServiceCtrlHandler()",
+                            "ServiceCtrlHandler()", "Service stopped."));
+    EXPECT_THAT(reports.Get(), ElementsAre("READY=1", "STOPPING=1"));
+}
+
+TEST(ServiceDispatcherTest, ABodyThatGivesUpEndsTheDispatcherWithItsStatus) {
+    TempDir dir;
+    EXPECT_EQ(RunServiceDispatcher(
+                  dir.path(), [](ServiceControl&) { return 2; }, nullptr),
+              2);
+    EXPECT_TRUE(LogLines(dir.path()).empty());
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,286 @@
+// The built HalvoricSvc run as the service on a temp data folder: its log, its answers
+// to the control signals, its end, and the e-mail errors it notes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/net.h"
+#include "platform/process.h"
+#include "service/service_log.h"
+#include "settings/config_files.h"
+#include "settings/settings.h"
+#include "support/lib/temp_dir.h"
+
+#ifdef QV_SERVICE_PROGRAM
+
+namespace qv {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+using ::testing::ElementsAre;
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> LogLines(const std::string& dataDir) {
+    std::vector<std::string> lines;
+    const std::string bytes = ReadFileBytes(ServiceLogPath(dataDir));
+    size_t start = 0;
+    size_t end;
+    while ((end = bytes.find("\r\r\n", start)) != std::string::npos) {
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 3;
+    }
+    return lines;
+}
+
+// The service program running on a data folder; killed at the end if still running.
+// A thread waits for its end, so the test can wait with a time limit.
+class ServiceProcess {
+  public:
+    // `args` after the program path; `workDir` is its working directory.
+    ServiceProcess(std::vector<std::string> args, const std::string& workDir,
+                   const std::string& outputPath) {
+        std::vector<std::string> argv{"env", "-C", workDir, QV_SERVICE_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        UniqueFd output(::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        int error = 0;
+        ChildProcess child = ChildProcess::Start(argv, output.Get(), output.Get(), &error);
+        pid_ = child.Pid();
+        if (child.Valid()) {
+            waiter_ = std::thread([this, c = std::move(child)]() mutable {
+                int status = c.Wait();
+                std::lock_guard<std::mutex> lock(mutex_);
+                status_ = status;
+                ended_.notify_all();
+            });
+        }
+    }
+    ~ServiceProcess() {
+        if (Running()) {
+            ::kill(pid_, SIGKILL);
+        }
+        if (waiter_.joinable()) {
+            waiter_.join();
+        }
+    }
+    bool Started() const { return pid_ > 0; }
+    void Signal(int signalNumber) {
+        if (Running()) {
+            ::kill(pid_, signalNumber);
+        }
+    }
+    bool Running() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pid_ > 0 && !status_.has_value();
+    }
+    // Waits up to `limit` for the end: the exit code (128 + signal), or nothing.
+    std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait_for(lock, limit, [this] { return status_.has_value(); });
+        return status_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::thread waiter_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::optional<int> status_;
+};
+
+// Waits until the log holds at least `count` lines (a few seconds at most).
+std::vector<std::string> WaitForLines(const std::string& dataDir, size_t count,
+                                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = Clock::now() + limit;
+    std::vector<std::string> lines = LogLines(dataDir);
+    while (lines.size() < count && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lines = LogLines(dataDir);
+    }
+    return lines;
+}
+
+// A loopback port with nothing listening on it.
+int ClosedLoopbackPort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (!fd.Valid() || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return -1;
+    }
+    return ntohs(address.sin_port);  // closed when fd goes, never listened on
+}
+
+class ServiceRunTest : public ::testing::Test {
+  protected:
+    std::string DataDir() const { return dir.File("data"); }
+    std::string Output() const { return ReadFileBytes(dir.File("output")); }
+    // Two hosts on loopback: an ICMP host and a TCP host on a closed port.
+    void WriteTwoHosts() {
+        std::filesystem::create_directories(DataDir());
+        WriteFileBytes(
+            DataDir() + "/conf01.dat",
+            "0 127.0.0.1 1000\r\r\n" + std::to_string(ClosedLoopbackPort()) + " 127.0.0.1 5\r\r\n");
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ServiceRunTest, StartLogsHostsControlsAreLoggedAndStopEndsItPromptly) {
+    WriteTwoHosts();
+    ServiceProcess service({DataDir()}, dir.path(), dir.File("output"));
+    ASSERT_TRUE(service.Started());
+
+    const std::vector<std::string> start = WaitForLines(DataDir(), 4);
+    EXPECT_THAT(start, ElementsAre("Start", DataDir(), "127.0.0.1", "127.0.0.1")) << Output();
+    // A few ticks later nothing more has been logged.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(LogLines(DataDir()).size(), 4u) << Output();
+
+    service.Signal(SIGUSR1);
+    std::vector<std::string> lines = WaitForLines(DataDir(), 6);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 4, lines.end()),
+                ElementsAre("ServiceCtrlHandler()", "Service start."));
+    EXPECT_TRUE(service.Running());
+
+    service.Signal(SIGUSR2);
+    lines = WaitForLines(DataDir(), 7);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[6], "ServiceCtrlHandler()");
+    EXPECT_TRUE(service.Running());
+
+    const auto stopAt = Clock::now();
+    service.Signal(SIGTERM);
+    std::optional<int> status = service.WaitForExit(std::chrono::seconds(5));
+    const auto took = Clock::now() - stopAt;
+    ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";
+    EXPECT_EQ(*status, 0) << Output();
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    lines = LogLines(DataDir());
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 7, lines.end()),
+                ElementsAre("ServiceCtrlHandler()", "Service stopped."));
+}
+
+TEST_F(ServiceRunTest, ASecondStartBeginsAFreshLog) {
+    WriteTwoHosts();
+    {
+        ServiceProcess first({DataDir()}, dir.path(), dir.File("output"));
+        ASSERT_EQ(WaitForLines(DataDir(), 4).size(), 4u) << Output();
+        first.Signal(SIGINT);  // a stop like SIGTERM
+        ASSERT_TRUE(first.WaitForExit(std::chrono::seconds(5)).has_value());
+        ASSERT_EQ(LogLines(DataDir()).size(), 6u);
+    }
+    ServiceProcess second({DataDir()}, dir.path(), dir.File("output"));
+    // Wait for the fresh start: the stop lines of the first run must be gone.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (LogLines(DataDir()) !=
+               std::vector<std::string>{"Start", DataDir(), "127.0.0.1", "127.0.0.1"} &&
+           Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_THAT(LogLines(DataDir()), ElementsAre("Start", DataDir(), "127.0.0.1", "127.0.0.1"));
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.WaitForExit(std::chrono::seconds(5)), std::optional<int>(0)) << Output();
+}
+
+TEST_F(ServiceRunTest, RefusedMailIsLoggedAtEveryTickWhileDue) {
+    std::filesystem::create_directories(DataDir());
+    WriteFileBytes(DataDir() + "/conf01.dat", "0 nonexistent.invalid 1000\r\r\n");
+    Settings settings;
+    settings.icmp.emailEnabled = 1;
+    settings.icmp.emailAfter = 0;
+    settings.icmp.emailAddress = "monitor@example.invalid";
+    settings.icmp.smtpServer = "127.0.0.1";
+    settings.icmp.smtpPort = ClosedLoopbackPort();
+    ASSERT_TRUE(SaveSettings(DataDir(), settings));
+
+    ServiceProcess service({DataDir()}, dir.path(), dir.File("output"));
+    ASSERT_TRUE(service.Started());
+    ASSERT_GE(WaitForLines(DataDir(), 3).size(), 3u);
+    const auto begin = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count() /
+        1000.0;
+    service.Signal(SIGTERM);
+    std::optional<int> status = service.WaitForExit(std::chrono::seconds(5));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << Output();
+
+    const std::vector<std::string> lines = LogLines(DataDir());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 3),
+                ElementsAre("Start", DataDir(), "nonexistent.invalid"));
+    int mailErrors = 0;
+    int resolveErrors = 0;
+    const std::string refused = "Unable to connect to server 127.0.0.1 (";
+    for (size_t i = 3; i < lines.size(); ++i) {
+        if (lines[i].rfind(refused, 0) == 0) {
+            ++mailErrors;
+        } else if (lines[i].find("resolve") != std::string::npos &&
+                   lines[i].find("nonexistent.invalid") != std::string::npos) {
+            ++resolveErrors;
+        } else if (lines[i] != "ServiceCtrlHandler()" && lines[i] != "Service stopped.") {
+            ADD_FAILURE() << "unexpected log line: " << lines[i];
+        }
+    }
+    // One failed e-mail per tick: about one a second, and at least three in 3.5 s.
+    EXPECT_GE(mailErrors, 3);
+    EXPECT_LE(mailErrors, static_cast<int>(seconds) + 2);
+    EXPECT_GE(resolveErrors, 1);
+    EXPECT_EQ(lines.back(), "Service stopped.");
+}
+
+// Also the first start in a folder that does not exist yet: the folder is made first, so
+// the opening lines are not lost.
+TEST_F(ServiceRunTest, DashDAloneIsADataFolder) {
+    ServiceProcess service({"-d"}, dir.path(), dir.File("output"));
+    ASSERT_TRUE(service.Started());
+    const std::string dataDir = dir.File("-d");
+    EXPECT_THAT(WaitForLines(dataDir, 2), ElementsAre("Start", "-d")) << Output();
+    EXPECT_TRUE(std::filesystem::is_directory(dataDir));
+    service.Signal(SIGTERM);
+    std::optional<int> status = service.WaitForExit(std::chrono::seconds(5));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(Output(), "");
+}
+
+TEST(ServiceProgramTest, CommandLinesThatDoNothingPrintNothingAndExitZero) {
+    TempDir dir;
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{}, std::vector<std::string>{"-I", dir.path()},
+          std::vector<std::string>{"a", "b", "c"}}) {
+        ServiceProcess program(args, dir.path(), dir.File("output"));
+        std::optional<int> status = program.WaitForExit(std::chrono::seconds(5));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(*status, 0);
+        EXPECT_EQ(ReadFileBytes(dir.File("output")), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("BrevixSvc.log")));
+}
+
+}  // namespace
+}  // namespace qv
+
+#endif  // QV_SERVICE_PROGRAM
