@@ -11,27 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include "log_lines.h"
 #include "service/service_log.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
 namespace {
 
-using test::ReadFileBytes;
+using test::LogLines;
 using test::TempDir;
 using ::testing::ElementsAre;
-
-std::vector<std::string> LogLines(const std::string& dataDir) {
-    std::vector<std::string> lines;
-    const std::string bytes = ReadFileBytes(ServiceLogPath(dataDir));
-    size_t start = 0;
-    size_t end;
-    while ((end = bytes.find("\r\r\n", start)) != std::string::npos) {
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 3;
-    }
-    return lines;
-}
 
 // Waits (a few seconds at most) until the log holds `count` lines.
 bool WaitForLogLines(const std::string& dataDir, size_t count) {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "log_lines.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "service/service_log.h"
@@ -30,23 +31,12 @@
 namespace qv {
 namespace {
 
+using test::LogLines;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 using ::testing::ElementsAre;
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::string> LogLines(const std::string& dataDir) {
-    std::vector<std::string> lines;
-    const std::string bytes = ReadFileBytes(ServiceLogPath(dataDir));
-    size_t start = 0;
-    size_t end;
-    while ((end = bytes.find("\r\r\n", start)) != std::string::npos) {
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 3;
-    }
-    return lines;
-}
 
 // The service program running on a data folder; killed at the end if still running.
 // A thread waits for its end, so the test can wait with a time limit.
