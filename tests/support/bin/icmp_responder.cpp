@@ -46,9 +46,9 @@ int64_t NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-bool ParseSpec(const std::string& spec, std::map<uint32_t, HostBehaviour>& hosts) {
-    size_t comma = spec.find(',');
-    std::string addressText = spec.substr(0, comma);
+bool ParseHostArgument(const std::string& hostArg, std::map<uint32_t, HostBehaviour>& hosts) {
+    size_t comma = hostArg.find(',');
+    std::string addressText = hostArg.substr(0, comma);
     in_addr address{};
     if (inet_pton(AF_INET, addressText.c_str(), &address) != 1 ||
         (ntohl(address.s_addr) >> 24) != 127) {
@@ -57,9 +57,9 @@ bool ParseSpec(const std::string& spec, std::map<uint32_t, HostBehaviour>& hosts
     }
     HostBehaviour behaviour;
     while (comma != std::string::npos) {
-        size_t next = spec.find(',', comma + 1);
+        size_t next = hostArg.find(',', comma + 1);
         std::string option =
-            spec.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
+            hostArg.substr(comma + 1, next == std::string::npos ? next : next - comma - 1);
         if (option.rfind("delay=", 0) == 0) {
             behaviour.delayMs = std::atoi(option.c_str() + 6);
         } else if (option.rfind("drop=", 0) == 0) {
@@ -106,7 +106,7 @@ std::vector<uint8_t> BuildReply(uint32_t source, uint32_t destination, const uin
 int main(int argc, char** argv) {
     std::map<uint32_t, HostBehaviour> hosts;
     for (int i = 1; i < argc; ++i) {
-        if (!ParseSpec(argv[i], hosts)) {
+        if (!ParseHostArgument(argv[i], hosts)) {
             return 2;
         }
     }

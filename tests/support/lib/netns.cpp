@@ -79,9 +79,9 @@ TestNetNamespace::~TestNetNamespace() {
     }
 }
 
-bool IcmpResponder::Start(const std::vector<std::string>& specs, std::string* error) {
+bool IcmpResponder::Start(const std::vector<std::string>& hostArgs, std::string* error) {
     std::vector<std::string> argv{std::string(SupportBinDir()) + "/icmp_responder"};
-    argv.insert(argv.end(), specs.begin(), specs.end());
+    argv.insert(argv.end(), hostArgs.begin(), hostArgs.end());
     UniqueFd out(::open(dir_.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     UniqueFd err(::open(dir_.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     int startError = 0;

@@ -45,8 +45,8 @@ class IcmpResponder {
     IcmpResponder(const IcmpResponder&) = delete;
     IcmpResponder& operator=(const IcmpResponder&) = delete;
 
-    // Specs as the program takes them ("127.0.0.2,delay=30"); returns once it listens.
-    bool Start(const std::vector<std::string>& specs, std::string* error);
+    // Host arguments as the program takes them ("127.0.0.2,delay=30"); returns once it listens.
+    bool Start(const std::vector<std::string>& hostArgs, std::string* error);
     // Ends it with SIGTERM and waits for it.
     void Stop();
     // The requests it has seen so far, in order.
