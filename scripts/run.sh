@@ -14,6 +14,10 @@ else
 fi
 if [ -x "$build_dir/HalvoricSvc" ]; then
     mkdir -p "$data_dir"
+    if [ ! -f "$data_dir/conf01.dat" ]; then
+        echo "No host list yet ($data_dir/conf01.dat): the service watches no host until it has one."
+        echo "One line per host, e.g. '0 127.0.0.1 1000' (ICMP, 1000 ms) or '22 127.0.0.1 5' (TCP port 22, every 5 min)."
+    fi
     echo "Data folder: $data_dir (Ctrl+C stops it; its log is $data_dir/BrevixSvc.log)"
     exec "$build_dir/HalvoricSvc" "$data_dir"
 fi
