@@ -9,14 +9,15 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "support/lib/smtp_peer.h"
+#include "support/lib/tcp_loopback.h"
 
 namespace qv {
 namespace {
 
-using test::RefusingPort;
 using test::SmtpAction;
 using test::SmtpPeer;
 using test::SmtpStage;
+using test::TcpRefusingPort;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -314,7 +315,7 @@ TEST_F(SmtpConversationTest, PartialReplyBeforeCloseIsASocketError) {
 
 TEST(SmtpConnectTest, RefusedConnectionInEachProgramsWords) {
     FakeClock clock;
-    RefusingPort refusing;
+    TcpRefusingPort refusing;
     CSMTP desktop(Program::Desktop, "127.0.0.1", refusing.Port(), clock);
     EXPECT_FALSE(desktop.OpenConnection());
     EXPECT_EQ(desktop.ErrorText(), "Unable to connect to server");

@@ -8,14 +8,15 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "support/lib/smtp_peer.h"
+#include "support/lib/tcp_loopback.h"
 
 namespace qv {
 namespace {
 
-using test::RefusingPort;
 using test::SmtpAction;
 using test::SmtpPeer;
 using test::SmtpStage;
+using test::TcpRefusingPort;
 using ::testing::HasSubstr;
 
 constexpr int kWaitMs = 5000;
@@ -84,7 +85,7 @@ TEST_F(StatusMailTest, InjectedSubjectIsRefusedWithoutContactingTheServer) {
 }
 
 TEST_F(StatusMailTest, EmptyHookIsAllowed) {
-    RefusingPort refusing;
+    TcpRefusingPort refusing;
     EXPECT_FALSE(SendStatusMail(Program::Service, clock, "127.0.0.1", refusing.Port(), "me@x",
                                 "me@x", "s", "b", MailErrorHook{}));
 }

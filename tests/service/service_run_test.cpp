@@ -24,6 +24,7 @@
 #include "service/service_log.h"
 #include "settings/config_files.h"
 #include "settings/settings.h"
+#include "support/lib/tcp_loopback.h"
 #include "support/lib/temp_dir.h"
 
 #ifdef QV_SERVICE_PROGRAM
@@ -105,20 +106,6 @@ std::vector<std::string> WaitForLines(const std::string& dataDir, size_t count,
     return lines;
 }
 
-// A loopback port with nothing listening on it.
-int ClosedLoopbackPort() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (!fd.Valid() || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return -1;
-    }
-    return ntohs(address.sin_port);  // closed when fd goes, never listened on
-}
-
 class ServiceRunTest : public ::testing::Test {
   protected:
     std::string DataDir() const { return dir.File("data"); }
@@ -128,10 +115,11 @@ class ServiceRunTest : public ::testing::Test {
         std::filesystem::create_directories(DataDir());
         WriteFileBytes(
             DataDir() + "/conf01.dat",
-            "0 127.0.0.1 1000\r\r\n" + std::to_string(ClosedLoopbackPort()) + " 127.0.0.1 5\r\r\n");
+            "0 127.0.0.1 1000\r\r\n" + std::to_string(closedPort.Port()) + " 127.0.0.1 5\r\r\n");
     }
 
     TempDir dir;
+    test::TcpRefusingPort closedPort;  // held for the whole test: nothing may listen there
 };
 
 TEST_F(ServiceRunTest, StartLogsHostsControlsAreLoggedAndStopEndsItPromptly) {
@@ -201,7 +189,7 @@ TEST_F(ServiceRunTest, RefusedMailIsLoggedAtEveryTickWhileDue) {
     settings.icmp.emailAfter = 0;
     settings.icmp.emailAddress = "monitor@example.invalid";
     settings.icmp.smtpServer = "127.0.0.1";
-    settings.icmp.smtpPort = ClosedLoopbackPort();
+    settings.icmp.smtpPort = closedPort.Port();
     ASSERT_TRUE(SaveSettings(DataDir(), settings));
 
     ServiceProcess service({DataDir()}, dir.path(), dir.File("output"));
@@ -258,6 +246,7 @@ TEST_F(ServiceRunTest, DashDAloneIsADataFolder) {
 
 TEST(ServiceProgramTest, CommandLinesThatDoNothingPrintNothingAndExitZero) {
     TempDir dir;
+    test::TcpRefusingPort closedPort;  // held for the whole test: nothing may listen there
     for (std::vector<std::string> args :
          {std::vector<std::string>{}, std::vector<std::string>{"-I", dir.path()},
           std::vector<std::string>{"a", "b", "c"}}) {

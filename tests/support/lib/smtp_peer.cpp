@@ -263,16 +263,4 @@ void SmtpPeer::Serve(int fd) {
     }
 }
 
-RefusingPort::RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (!fd_.Valid() || ::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot reserve a loopback port");
-    }
-    port_ = ntohs(address.sin_port);
-}
-
 }  // namespace qv::test

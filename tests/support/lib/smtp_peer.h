@@ -81,16 +81,4 @@ class SmtpPeer {
     std::thread thread_;
 };
 
-// A loopback port that refuses connections: bound but never listening, and held while
-// the object lives so nobody else takes it.
-class RefusingPort {
-  public:
-    RefusingPort();
-    uint16_t Port() const { return port_; }
-
-  private:
-    UniqueFd fd_;
-    uint16_t port_ = 0;
-};
-
 }  // namespace qv::test
