@@ -2,41 +2,16 @@
 
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace qv {
 
-namespace {
-
-// Length in bytes of the first `maxChars` UTF-8 code points of text.
-size_t Utf8PrefixBytes(std::string_view text, size_t maxChars) {
-    size_t chars = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (chars == maxChars) {
-                return i;
-            }
-            ++chars;
-        }
-        ++i;
-    }
-    return i;
-}
-
-}  // namespace
-
 std::string CutHostName(std::string_view name) {
-    return std::string(name.substr(0, Utf8PrefixBytes(name, kMaxNameChars)));
+    return CutToChars(name, kMaxNameChars);
 }
 
 std::string ToNameA(std::string_view name) {
-    if (name.size() <= kMaxNameABytes) {
-        return std::string(name);
-    }
-    size_t end = kMaxNameABytes;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return std::string(name.substr(0, end));
+    return CutToBytes(name, kMaxNameABytes);
 }
 
 HostTable::HostTable(Program program, Clock& clock, MessageSink& sink, Hooks hooks)

@@ -14,31 +14,14 @@
 #include "core/host_name.h"
 #include "platform/atomic_file.h"
 #include "platform/net.h"
+#include "platform/utf8.h"
 
 namespace qv {
 
 namespace {
 
-bool IsContinuationByte(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
 bool IsFieldSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The first `maxChars` code points of text, never ending inside a UTF-8 sequence.
-std::string CutToChars(std::string_view text, size_t maxChars) {
-    size_t chars = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!IsContinuationByte(static_cast<unsigned char>(text[i]))) {
-            if (chars == maxChars) {
-                return std::string(text.substr(0, i));
-            }
-            ++chars;
-        }
-    }
-    return std::string(text);
 }
 
 std::string FilePath(const std::string& dataDir, const char* name) {
@@ -69,7 +52,7 @@ class PieceReader {
             if (c < 0) {
                 break;
             }
-            if (!IsContinuationByte(static_cast<unsigned char>(c))) {
+            if (!IsUtf8Continuation(static_cast<unsigned char>(c))) {
                 if (chars == kMaxPieceChars) {
                     break;
                 }

@@ -1,0 +1,19 @@
+// Cutting UTF-8 text to a limit without ever ending inside a character.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+inline bool IsUtf8Continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// The first `maxChars` code points of text.
+std::string CutToChars(std::string_view text, size_t maxChars);
+// At most `maxBytes` bytes of text, shortened to the last whole character.
+std::string CutToBytes(std::string_view text, size_t maxBytes);
+
+}  // namespace qv
