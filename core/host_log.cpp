@@ -18,21 +18,6 @@ constexpr size_t kWriteBlock = 256 * 1024;
 // Longest formatted value: sign, ten digits, three separators.
 constexpr size_t kMaxNumberBytes = 16;
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the grouped digits of `value` so that they end just before `end`; returns the
 // first byte written.
 char* FormatGroupedBackwards(char* end, int32_t value) {
@@ -126,7 +111,7 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) 
     char* p = base;
     char* const limit = base + kWriteBlock - kMaxNumberBytes - 1;
     auto flush = [&]() {
-        bool ok = WriteAll(fd.Get(), base, static_cast<size_t>(p - base));
+        bool ok = WriteAll(fd.Get(), std::string_view(base, static_cast<size_t>(p - base)));
         p = base;
         return ok;
     };

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "platform/net.h"
 
@@ -62,21 +63,6 @@ std::string RandomSuffix() {
     return text;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool Fail(int* error, int code) {
     if (error != nullptr) {
         *error = code;
@@ -84,13 +70,14 @@ bool Fail(int* error, int code) {
     return false;
 }
 
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, std::string_view contents, int* error) {
+// Puts `contents` into a new temporary file beside `path`, on the disk and closed. `mode`
+// gives its permission bits; without one it takes those of the file at `path` (or 0666 less
+// the umask). On failure nothing is left behind.
+bool WriteTemporary(const std::string& path, std::string_view contents, std::optional<mode_t> mode,
+                    std::string& dir, std::string& tempPath, int* error) {
     if (error != nullptr) {
         *error = 0;
     }
-    std::string dir;
     std::string base;
     SplitPath(path, dir, base);
     if (base.empty()) {
@@ -98,7 +85,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, int
     }
 
     // A hidden name, so a crash's leftover never shows up in the lists of log and trace files.
-    std::string tempPath;
     UniqueFd fd;
     for (int attempt = 0; attempt < 16 && !fd.Valid(); ++attempt) {
         tempPath = dir + "/." + base + "." + RandomSuffix() + ".tmp";
@@ -119,10 +105,17 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, int
         return Fail(error, code);
     };
 
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        // Keep the permissions the user gave the file; failing to is not worth losing the save.
-        (void)fchmod(fd.Get(), old.st_mode & 07777);
+    if (mode) {
+        if (fchmod(fd.Get(), *mode) != 0) {
+            return abandon(errno);
+        }
+    } else {
+        struct stat old {};
+        if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+            // Keep the permissions the user gave the file; failing to is not worth losing
+            // the save.
+            (void)fchmod(fd.Get(), old.st_mode & 07777);
+        }
     }
     if (!WriteAll(fd.Get(), contents)) {
         return abandon(errno);
@@ -136,16 +129,55 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, int
         unlink(tempPath.c_str());
         return Fail(error, code);
     }
+    return true;
+}
+
+// Makes a rename in `dir` durable; the new file is in place either way.
+void SyncFolder(const std::string& dir) {
+    UniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Valid()) {
+        (void)fsync(dirFd.Get());
+    }
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, int* error) {
+    std::string dir;
+    std::string tempPath;
+    if (!WriteTemporary(path, contents, std::nullopt, dir, tempPath, error)) {
+        return false;
+    }
     if (rename(tempPath.c_str(), path.c_str()) != 0) {
         int code = errno;
         unlink(tempPath.c_str());
         return Fail(error, code);
     }
-    // Make the rename itself durable; the new file is in place either way.
-    UniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.Valid()) {
-        (void)fsync(dirFd.Get());
+    SyncFolder(dir);
+    return true;
+}
+
+bool CreateFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
+                          int* error) {
+    std::string dir;
+    std::string tempPath;
+    if (!WriteTemporary(path, contents, mode, dir, tempPath, error)) {
+        return false;
     }
+    int code = 0;
+    if (renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+        code = errno;
+        if (code == EINVAL || code == ENOSYS) {
+            // File systems without no-replace renames: a hard link fails just the same way
+            // when the name is taken.
+            code = link(tempPath.c_str(), path.c_str()) == 0 ? 0 : errno;
+        }
+    }
+    unlink(tempPath.c_str());  // gone already after a rename; the spare name after a link
+    if (code != 0) {
+        return Fail(error, code);
+    }
+    SyncFolder(dir);
     return true;
 }
 

@@ -3,6 +3,8 @@
 // then renamed over the target in one step.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -13,5 +15,11 @@ namespace qv {
 // errno of the step that failed. The new file keeps the permission bits of the file it
 // replaces; a new file gets 0666 less the umask, like any file the program creates.
 bool WriteFileAtomically(const std::string& path, std::string_view contents, int* error = nullptr);
+
+// Creates the file at `path` with `contents` and permission bits `mode` in the same way,
+// but never replaces a file that is there: then it fails with EEXIST and that file stays
+// as it was.
+bool CreateFileAtomically(const std::string& path, std::string_view contents, mode_t mode,
+                          int* error = nullptr);
 
 }  // namespace qv

@@ -27,6 +27,23 @@ void UniqueFd::Reset(int fd) {
     fd_ = fd;
 }
 
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text) {
     in_addr address{};
     if (inet_pton(AF_INET, text.c_str(), &address) != 1) {

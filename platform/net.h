@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -33,6 +34,10 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+// Writes every byte of data to fd, going on after short writes and interruptions. False
+// (with errno set) when a write fails.
+bool WriteAll(int fd, std::string_view data);
 
 // Dotted-quad parse only ("127.0.0.1").
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text);

@@ -32,17 +32,7 @@ void WriteServiceLog(const std::string& dataDir, std::optional<std::string_view>
     // thread and the control handler never interleave.
     std::string line(*text);
     line.append("\r\r\n");
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t n = ::write(fd.Get(), line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
+    WriteAll(fd.Get(), line);  // a failed line is lost, as every log failure is
 }
 
 void ServiceLogSink::ShowMessage(std::string_view text, std::string_view, MessageIcon) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/net.h"
 
 namespace qv {
@@ -39,48 +40,6 @@ int Outcome(const ProcessResult& result) {
         return result.startError;
     }
     return result.exitCode;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates `path` with `text` as one step: the text goes into a temp file in the same
-// folder, which is then moved into place without replacing anything already there.
-// Returns 0 or errno (EEXIST when the file exists).
-int CreateFileAtomically(const std::string& path, const std::string& text) {
-    std::string temp = path + ".XXXXXX";
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.Valid()) {
-        return errno;
-    }
-    int error = 0;
-    if (::fchmod(fd.Get(), 0644) != 0 || !WriteAll(fd.Get(), text) || ::fsync(fd.Get()) != 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    fd.Reset();
-    if (error == 0 &&
-        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-        if (error == EINVAL || error == ENOSYS) {
-            // File systems without no-replace renames: a hard link fails just the same
-            // way when the name is taken.
-            error = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
-        }
-    }
-    ::unlink(temp.c_str());
-    return error;
 }
 
 }  // namespace
@@ -215,8 +174,8 @@ bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::
         return false;
     }
     const std::string unitPath = UnitPath(seams);
-    int error = CreateFileAtomically(unitPath, *unit);
-    if (error != 0) {
+    int error = 0;
+    if (!CreateFileAtomically(unitPath, *unit, 0644, &error)) {
         out << "error=" << error;
         return false;
     }

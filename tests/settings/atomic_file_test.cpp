@@ -70,6 +70,20 @@ TEST(AtomicFile, KeepsPermissionsOfReplacedFile) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST(AtomicFile, CreateNeverReplacesAndGivesTheMode) {
+    TempDir dir;
+    std::string path = dir.File("unit");
+    int error = 0;
+    ASSERT_TRUE(CreateFileAtomically(path, "one", 0604, &error));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_FALSE(CreateFileAtomically(path, "two", 0644, &error));
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(ReadFileBytes(path), "one");
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
 TEST(AtomicFile, MissingFolderFailsWithItsError) {
     TempDir dir;
     int error = 0;
