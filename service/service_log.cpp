@@ -1,11 +1,10 @@
 // Appending to and emptying the service log.
 #include "service/service_log.h"
 
-#include <errno.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/net.h"
+#include "settings/config_files.h"
 
 namespace qv {
 
@@ -31,7 +30,7 @@ void WriteServiceLog(const std::string& dataDir, std::optional<std::string_view>
     // One write per line: with O_APPEND, lines written at the same time by the service
     // thread and the control handler never interleave.
     std::string line(*text);
-    line.append("\r\r\n");
+    line.append(kLineEnd);
     WriteAll(fd.Get(), line);  // a failed line is lost, as every log failure is
 }
 
