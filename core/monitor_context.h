@@ -8,13 +8,13 @@
 
 #include "core/daily_report.h"
 #include "core/host_table.h"
+#include "core/mail_sender.h"
 #include "core/program.h"
 #include "core/traceroute.h"
-#include "mail/status_mail.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
 #include "platform/sound_player.h"
-#include "settings/settings.h"
+#include "core/settings.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 
 #include "core/host_table.h"
 #include "core/monitor_context.h"
-#include "settings/settings.h"
+#include "core/settings.h"
 
 namespace qv {
 

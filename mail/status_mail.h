@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "core/mail_sender.h"
 #include "core/program.h"
 #include "mail/smtp.h"
 #include "platform/clock.h"
@@ -28,15 +29,6 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
                     const MailTimeouts& timeouts);
-
-// What the status watcher sends mail through; tests put a recording fake here.
-class MailSender {
-  public:
-    virtual ~MailSender() = default;
-    virtual bool Send(const std::string& server, int port, const std::string& from,
-                      const std::string& to, const std::string& subject,
-                      const std::string& body) = 0;
-};
 
 // Sends through SMTP with SendStatusMail.
 class SmtpMailSender final : public MailSender {

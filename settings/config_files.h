@@ -7,7 +7,7 @@
 
 #include "core/host_table.h"
 #include "core/program.h"
-#include "settings/settings.h"
+#include "core/settings.h"
 
 namespace qv {
 

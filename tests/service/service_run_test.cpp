@@ -24,7 +24,7 @@
 #include "platform/process.h"
 #include "service/service_log.h"
 #include "settings/config_files.h"
-#include "settings/settings.h"
+#include "core/settings.h"
 #include "support/lib/tcp_loopback.h"
 #include "support/lib/temp_dir.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/traceroute.h"
-#include "mail/status_mail.h"
+#include "core/mail_sender.h"
 #include "platform/sound_player.h"
 
 namespace qv::test {
