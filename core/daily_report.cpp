@@ -1,6 +1,7 @@
 // The daily report and its trigger.
 #include "core/daily_report.h"
 
+#include <errno.h>
 #include <fcntl.h>
 
 #include <mutex>
