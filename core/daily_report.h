@@ -1,34 +1,55 @@
-// The daily report: at the first tick of 00:00 every probed host's day goes into its log
+// The daily report: after each local midnight every probed host's day goes into its log
 // file and the host starts the new day afresh.
 #pragma once
 
-#include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/host_table.h"
 
 namespace qv {
 
-// Writes the log file of every active, probed host (when dailyReports is on) into the day
-// folder of the day that has just ended, then resets the host's day. Holds SampleLock
-// throughout. A log file that cannot be opened or written ends the report at that host:
-// it and the hosts after it keep their histories until the next report. Returns false
-// when the report ended early.
-bool RunDailyReport(HostTable& table, const std::string& dataDir, bool dailyReports, int64_t now);
+// A log file (or the day folder, when `host` is empty) that the report could not write.
+struct HostLogFailure {
+    std::string host;
+    std::string path;
+    int error = 0;
+};
 
-// Runs the daily report once in the minute 00:00 of local time. Called at the end of every
-// one-second tick, always on the same thread.
+// What the user is told about a failure: the host, the file and the system's text.
+std::string HostLogFailureText(const HostLogFailure& failure);
+
+// Writes the log file of every active, probed host (when dailyReports is on) into the
+// folder of `day` (its year, month and day are used), then resets the host's day. Holds
+// SampleLock throughout. A host whose file cannot be written keeps its history for the
+// next report; the hosts after it are written as usual. Returns what failed.
+std::vector<HostLogFailure> RunDailyReport(HostTable& table, const std::string& dataDir,
+                                           bool dailyReports, const std::tm& day);
+
+// Runs the daily report once for each local day that ends: at the first tick whose date
+// is later than the previous tick's, for the previous tick's date, however late that tick
+// comes (a held tick, a suspended machine). A program whose first tick falls into the
+// minute 00:00 reports the day before. Called at the end of every one-second tick,
+// always on the same thread.
 class DailyTrigger {
   public:
     explicit DailyTrigger(HostTable& table);
 
-    // True when the report ran at this tick.
+    // True when the report ran at this tick. Failures of the report go to the table's
+    // message sink once the report has let go of SampleLock.
     bool Tick(const std::string& dataDir, bool dailyReports);
-    void Clear() { reportDone_ = false; }
+    // Forgets the previous tick, as at program start.
+    void Clear() { lastDay_.reset(); }
+    // Whether the latest tick ran the report.
     bool ReportDone() const { return reportDone_; }
 
   private:
     HostTable& table_;
+    // The latest date a tick has seen; a clock set back does not move it back, so a day
+    // is never reported twice over.
+    std::optional<std::tm> lastDay_;
     bool reportDone_ = false;
 };
 

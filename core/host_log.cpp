@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/host_file_name.h"
 #include "platform/net.h"
+#include "platform/safe_file.h"
 
 namespace qv {
 namespace {
@@ -92,7 +94,7 @@ std::string DayFolderName(const std::tm& day) {
 }
 
 std::string HostLogFileName(const HostEntry& e, Program p) {
-    std::string name = e.name;
+    std::string name = HostFileStem(e.name);
     if (!e.isIcmp) {
         name += "_port_" + std::to_string(static_cast<int>(e.port));
     }
@@ -100,18 +102,39 @@ std::string HostLogFileName(const HostEntry& e, Program p) {
     return name;
 }
 
-bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.Valid()) {
+bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples, int* error) {
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.Valid()) {
+        if (error != nullptr) {
+            *error = errno;
+        }
         return false;
     }
+    return WriteHostLogAt(dirFd.Get(), name, samples, error);
+}
+
+bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_t>& samples,
+                    int* error) {
+    TemporaryFile file(dirFd, name, kFileMode, error);
+    if (!file.Valid()) {
+        return false;
+    }
+    auto failed = [error]() {
+        if (error != nullptr) {
+            *error = errno;
+        }
+        return false;
+    };
     std::string block;
     block.resize(kWriteBlock);
     char* const base = block.data();
     char* p = base;
     char* const limit = base + kWriteBlock - kMaxNumberBytes - 1;
     auto flush = [&]() {
-        bool ok = WriteAll(fd.Get(), std::string_view(base, static_cast<size_t>(p - base)));
+        bool ok = WriteAll(file.Fd(), std::string_view(base, static_cast<size_t>(p - base)));
         p = base;
         return ok;
     };
@@ -119,7 +142,7 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) 
     if (samples.size() < kSecondsPerDay) {
         for (size_t i = samples.size(); i < kSecondsPerDay; ++i) {
             if (p > limit && !flush()) {
-                return false;
+                return failed();
             }
             *p++ = '0';
             *p++ = ' ';
@@ -129,7 +152,7 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) 
     char* const digitsEnd = digits + sizeof digits;
     for (int32_t value : samples) {
         if (p > limit && !flush()) {
-            return false;
+            return failed();
         }
         if (value >= 0 && value < 1000) {
             // Copies four bytes whatever the length; the block keeps room past `limit`.
@@ -144,9 +167,9 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples) 
         }
     }
     if (!flush()) {
-        return false;
+        return failed();
     }
-    return ::close(fd.Release()) == 0;
+    return file.Commit(TemporaryFile::Replace::NotALink, error);
 }
 
 std::vector<int32_t> ParseHostLog(std::string_view text) {

@@ -41,15 +41,21 @@ void AppendGroupedNumber(std::string& out, int32_t value);
 // "2014_09_23" for the day of `day`.
 std::string DayFolderName(const std::tm& day);
 
-// "router.log", "mailhost_port_25_svc.log": the host's name, the port of a TCP host and
-// the program's suffix.
+// "router.log", "mailhost_port_25_svc.log": the host's part of file names (HostFileStem),
+// the port of a TCP host and the program's suffix.
 std::string HostLogFileName(const HostEntry& e, Program p);
 
 // Writes a day's history: "0 " for every second before monitoring began (when there are
 // fewer than 86,400 samples), then every sample followed by one blank. A longer history is
-// written whole. The file is truncated first. False when the file cannot be opened or
-// written completely.
-bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples);
+// written whole. The file is written under a temporary name and renamed into place, so a
+// failed write leaves the previous file (or none) and nothing half written. A symbolic
+// link at the file's name is refused (ELOOP) and left alone. False, with the errno in
+// `error`, when the file could not be written.
+bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples,
+                  int* error = nullptr);
+// The same for the file `name` in the open folder `dirFd`.
+bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_t>& samples,
+                    int* error = nullptr);
 
 // Parses the integers of a log text up to the first token that is not a number; grouped
 // and ungrouped numbers alike.

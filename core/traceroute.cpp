@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/host_file_name.h"
 #include "core/host_name.h"
 #include "platform/error_text.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "platform/safe_file.h"
 
 namespace qv {
 
@@ -41,7 +43,8 @@ void TracerouteCapture::Start(HostEntry& entry) {
         return;
     }
     entry.traceCount += 1;
-    std::string path = dataDir_ + "/" + name + "_" + std::to_string(entry.traceCount) + ".trace";
+    std::string path =
+        dataDir_ + "/" + HostFileStem(name) + "_" + std::to_string(entry.traceCount) + ".trace";
 
     std::lock_guard<std::mutex> lock(capturesMutex_);
     ReapFinished();
@@ -70,9 +73,12 @@ void TracerouteCapture::ReapFinished() {
 }
 
 void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path) {
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // The data folder may belong to another user than ours: a link put in the capture's
+    // place is refused, never followed.
+    int openError = 0;
+    UniqueFd file = OpenFileForWriting(AT_FDCWD, path, WriteMode::Truncate, &openError);
     if (!file.Valid()) {
-        sink_.ShowMessage(SystemErrorText(errno), "Error", MessageIcon::Information);
+        sink_.ShowMessage(FileErrorText(path, openError), "Error", MessageIcon::Information);
         return;
     }
     std::string tool = tools_.empty() ? std::string("traceroute") : tools_.front();

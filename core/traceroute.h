@@ -1,5 +1,6 @@
 // Traceroute capture: when a host has been down long enough, the route to it is traced
-// on a thread of its own into "<name>_<n>.trace" in the data folder.
+// on a thread of its own into "<name>_<n>.trace" in the data folder (the name cut as in
+// HostFileStem).
 #pragma once
 
 #include <sys/types.h>

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
+
+#include "platform/safe_file.h"
 
 namespace qv {
 
@@ -61,8 +62,7 @@ void CreateDataDirectory(const std::string& dir) {
     if (dir.empty()) {
         return;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
+    (void)MakeFolders(dir);
 }
 
 }  // namespace qv

@@ -15,8 +15,9 @@ std::string DataDirectoryPath();
 // to the working directory; it is never the file-system root.
 std::string DataDirectoryPathFrom(const char* appData, const char* xdgDataHome, const char* home);
 
-// Creates the folder and any missing parents. Failures (it exists already, no permission)
-// are ignored: the file operations that follow fail by themselves.
+// Creates the folder and any missing parents, each with permission bits 0755 whatever the
+// umask (the service may run as root in a user's folder). Failures (it exists already, no
+// permission) are ignored: the file operations that follow fail by themselves.
 void CreateDataDirectory(const std::string& dir);
 
 // The user's home folder: $HOME, else the password database; "" when neither knows it.

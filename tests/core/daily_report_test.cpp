@@ -3,13 +3,20 @@
 #include "core/daily_report.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
+#include <set>
 
+#include "core/host_file_name.h"
 #include "core/host_log.h"
+#include "platform/error_text.h"
 #include "support/lib/recording_sink.h"
+#include "support/lib/scoped_umask.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -22,6 +29,23 @@ using test::TempDir;
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+std::tm Day(int year, int month, int day) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    return t;
+}
+
+// Every name under `dir`, relative to it, links included.
+std::set<std::string> Tree(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dir)) {
+        names.insert(std::filesystem::relative(item.path(), dir).string());
+    }
+    return names;
 }
 
 struct ReportFixture {
@@ -62,12 +86,13 @@ struct ReportFixture {
 };
 
 const int64_t kAfterMidnight = FakeClock::ToCalendar(2014, 9, 24, 0, 0, 30);
+const std::tm kEnded = Day(2014, 9, 23);
 
 TEST(DailyReport, WritesEachProbedHostIntoTheEndedDayAndResetsIt) {
     ReportFixture f(Program::Desktop, kAfterMidnight);
     int router = f.Add("router", 1000, 0, 43'200);
     int web = f.Add("web", 5, 80, 3);
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kAfterMidnight));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
 
     std::vector<int32_t> logged = ReadHostLog(f.LogPath("2014_09_23", "router.log"));
     ASSERT_EQ(logged.size(), kSecondsPerDay);
@@ -84,33 +109,17 @@ TEST(DailyReport, WritesEachProbedHostIntoTheEndedDayAndResetsIt) {
 }
 
 TEST(DailyReport, ServiceTcpHostFileNameAndDay) {
-    const int64_t now = FakeClock::ToCalendar(2014, 9, 24, 0, 0, 2);
-    ReportFixture f(Program::Service, now);
+    ReportFixture f(Program::Service, kAfterMidnight);
     f.Add("host", 5, 8080, 10);
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, now));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
     EXPECT_TRUE(Exists(f.LogPath("2014_09_23", "host_port_8080_svc.log")));
-}
-
-// The two programs look back by different amounts; at 01:00:04 only the service's 3605 s
-// still land in the previous day.
-TEST(DailyReport, ReportedDayDependsOnTheProgram) {
-    const int64_t now = FakeClock::ToCalendar(2014, 9, 24, 1, 0, 4);
-    ReportFixture desktop(Program::Desktop, now);
-    desktop.Add("router", 1000, 0, 1);
-    ASSERT_TRUE(RunDailyReport(desktop.table, desktop.dir.path(), true, now));
-    EXPECT_TRUE(Exists(desktop.LogPath("2014_09_24", "router.log")));
-
-    ReportFixture service(Program::Service, now);
-    service.Add("router", 1000, 0, 1);
-    ASSERT_TRUE(RunDailyReport(service.table, service.dir.path(), true, now));
-    EXPECT_TRUE(Exists(service.LogPath("2014_09_23", "router_svc.log")));
 }
 
 TEST(DailyReport, ReportsOffStillResetsEveryHost) {
     ReportFixture f(Program::Service, kAfterMidnight);
     int a = f.Add("a", 1000, 0, 100);
     int b = f.Add("b", 2, 22, 100);
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), false, kAfterMidnight));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), false, kEnded).empty());
     EXPECT_TRUE(f.WasReset(a));
     EXPECT_TRUE(f.WasReset(b));
     EXPECT_TRUE(std::filesystem::is_empty(f.dir.path()));
@@ -121,35 +130,148 @@ TEST(DailyReport, PlaceholdersAndFreeSlotsAreLeftAlone) {
     int placeholder = f.Add("-", 0, 0, 5);
     int stopped = f.Add("old", 1000, 0, 5);
     f.table.StopHost(stopped);
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kAfterMidnight));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
     EXPECT_EQ(f.table.Entry(placeholder).samples.size(), 5u);
     EXPECT_EQ(f.table.Entry(placeholder).successCount, 1u);
     EXPECT_EQ(f.table.Entry(stopped).samples.size(), 5u);
     EXPECT_TRUE(std::filesystem::is_empty(f.dir.path()));
 }
 
-TEST(DailyReport, UnopenableFileEndsTheReportAtThatHost) {
-    ReportFixture f(Program::Desktop, kAfterMidnight);
+// One host whose file cannot be written is reported and keeps its day; the others are
+// written, long names among them (cut in the file name only).
+TEST(DailyReport, AnUnwritableHostDoesNotStopTheOthers) {
+    ReportFixture f(Program::Desktop, FakeClock::ToCalendar(2014, 9, 23, 23, 59, 50));
+    const std::string long250(250, 'n');
+    std::string long300;
+    while (long300.size() < 300) {
+        long300 += "\xc3\xa9";  // 150 characters, 300 bytes
+    }
     int first = f.Add("first", 1000, 0, 10);
     int blocked = f.Add("blocked", 1000, 0, 10);
+    int tcp250 = f.Add(long250, 5, 80, 10);
+    int utf300 = f.Add(long300, 1000, 0, 10);
     int later = f.Add("later", 1000, 0, 10);
     ASSERT_EQ(::mkdir((f.dir.path() + "/2014_09_23").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(f.LogPath("2014_09_23", "blocked.log").c_str(), 0755), 0);
 
-    EXPECT_FALSE(RunDailyReport(f.table, f.dir.path(), true, kAfterMidnight));
-    EXPECT_EQ(ReadHostLog(f.LogPath("2014_09_23", "first.log")).size(), kSecondsPerDay);
-    EXPECT_TRUE(f.WasReset(first));
+    DailyTrigger trigger(f.table);
+    EXPECT_FALSE(trigger.Tick(f.dir.path(), true));
+    f.clock.SetNow(FakeClock::ToCalendar(2014, 9, 24, 0, 0, 5));
+    EXPECT_TRUE(trigger.Tick(f.dir.path(), true));
+
+    for (int slot : {first, tcp250, utf300, later}) {
+        EXPECT_TRUE(f.WasReset(slot)) << slot;
+    }
     EXPECT_EQ(f.table.Entry(blocked).samples.size(), 10u);
     EXPECT_EQ(f.table.Entry(blocked).lostCount, 1u);
-    EXPECT_EQ(f.table.Entry(later).samples.size(), 10u);
-    EXPECT_FALSE(Exists(f.LogPath("2014_09_23", "later.log")));
+    EXPECT_EQ(f.table.Entry(tcp250).name, long250);
+    EXPECT_EQ(Tree(f.dir.path()),
+              (std::set<std::string>{"2014_09_23", "2014_09_23/first.log", "2014_09_23/later.log",
+                                     "2014_09_23/blocked.log",
+                                     "2014_09_23/" + HostFileStem(long250) + "_port_80.log",
+                                     "2014_09_23/" + HostFileStem(long300) + ".log"}));
+    EXPECT_EQ(ReadHostLog(f.LogPath("2014_09_23", "later.log")).size(), kSecondsPerDay);
+
+    std::vector<test::RecordedMessage> messages = f.sink.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "The daily log of host blocked was not written: " +
+                                    f.LogPath("2014_09_23", "blocked.log") + ": " +
+                                    SystemErrorText(EISDIR));
+    EXPECT_EQ(messages[0].caption, "Error");
+}
+
+// A write that stops halfway (a full disk; here a file-size limit) leaves the old file as
+// it was and no partial or temporary file.
+TEST(DailyReport, AFailedWriteLeavesNoPartialFile) {
+    ReportFixture f(Program::Service, kAfterMidnight);
+    int router = f.Add("router", 1000, 0, kSecondsPerDay);
+    int fresh = f.Add("fresh", 1000, 0, 10);
+    ASSERT_EQ(::mkdir((f.dir.path() + "/2014_09_23").c_str(), 0755), 0);
+    test::WriteFileBytes(f.LogPath("2014_09_23", "router_svc.log"), "1 2 3 ");
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::vector<HostLogFailure> failures = RunDailyReport(f.table, f.dir.path(), true, kEnded);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].host, "router");
+    EXPECT_EQ(failures[0].path, f.LogPath("2014_09_23", "router_svc.log"));
+    EXPECT_EQ(failures[0].error, EFBIG);
+    EXPECT_EQ(failures[1].host, "fresh");
+    EXPECT_EQ(ReadFileBytes(f.LogPath("2014_09_23", "router_svc.log")), "1 2 3 ");
+    EXPECT_EQ(Tree(f.dir.path()),
+              (std::set<std::string>{"2014_09_23", "2014_09_23/router_svc.log"}));
+    EXPECT_EQ(f.table.Entry(router).samples.size(), kSecondsPerDay);
+    EXPECT_EQ(f.table.Entry(fresh).samples.size(), 10u);
+}
+
+// The data folder may belong to a user while the service runs as root: a link there is
+// refused with a message naming it, and what it points at stays untouched.
+TEST(DailyReport, LinksInTheDataFolderAreRefusedAndTheirTargetsUntouched) {
+    TempDir elsewhere;
+    const std::string target = elsewhere.File("precious");
+    test::WriteFileBytes(target, "keep me");
+    {
+        ReportFixture f(Program::Service, kAfterMidnight);
+        int a = f.Add("a", 1000, 0, 10);
+        ASSERT_EQ(::symlink(elsewhere.path().c_str(), (f.dir.path() + "/2014_09_23").c_str()), 0);
+        std::vector<HostLogFailure> failures = RunDailyReport(f.table, f.dir.path(), true, kEnded);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(HostLogFailureText(failures[0]),
+                  "The daily logs were not written: " + f.dir.path() +
+                      "/2014_09_23 is a symbolic link; it is not followed");
+        EXPECT_EQ(f.table.Entry(a).samples.size(), 10u);
+    }
+    {
+        ReportFixture f(Program::Service, kAfterMidnight);
+        int linked = f.Add("linked", 1000, 0, 10);
+        int plain = f.Add("plain", 1000, 0, 10);
+        ASSERT_EQ(::mkdir((f.dir.path() + "/2014_09_23").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink(target.c_str(), f.LogPath("2014_09_23", "linked_svc.log").c_str()), 0);
+        std::vector<HostLogFailure> failures = RunDailyReport(f.table, f.dir.path(), true, kEnded);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(HostLogFailureText(failures[0]),
+                  "The daily log of host linked was not written: " +
+                      f.LogPath("2014_09_23", "linked_svc.log") +
+                      " is a symbolic link; it is not followed");
+        EXPECT_EQ(f.table.Entry(linked).samples.size(), 10u);
+        EXPECT_TRUE(f.WasReset(plain));
+        EXPECT_TRUE(std::filesystem::is_symlink(f.LogPath("2014_09_23", "linked_svc.log")));
+    }
+    EXPECT_EQ(ReadFileBytes(target), "keep me");
+    EXPECT_EQ(Tree(elsewhere.path()), (std::set<std::string>{"precious"}));
+}
+
+TEST(DailyReport, NewDayFolderIs0755WhateverTheUmask) {
+    for (mode_t mask : {000, 077}) {
+        ReportFixture f(Program::Desktop, kAfterMidnight);
+        f.Add("router", 1000, 0, 10);
+        test::ScopedUmask umask(mask);
+        ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
+        EXPECT_EQ(test::ModeOf(f.dir.path() + "/2014_09_23"), 0755) << mask;
+    }
 }
 
 TEST(DailyReport, MissingDataFolderKeepsEveryHistory) {
     ReportFixture f(Program::Desktop, kAfterMidnight);
     int a = f.Add("a", 1000, 0, 10);
-    EXPECT_FALSE(RunDailyReport(f.table, f.dir.path() + "/gone", true, kAfterMidnight));
+    int b = f.Add("b", 1000, 0, 10);
+    std::vector<HostLogFailure> failures =
+        RunDailyReport(f.table, f.dir.path() + "/gone", true, kEnded);
+    ASSERT_EQ(failures.size(), 1u);  // the folder, once
+    EXPECT_EQ(failures[0].host, "");
+    EXPECT_EQ(failures[0].error, ENOENT);
     EXPECT_EQ(f.table.Entry(a).samples.size(), 10u);
+    EXPECT_EQ(f.table.Entry(b).samples.size(), 10u);
 }
 
 TEST(DailyReport, ExistingDayFolderIsReusedAndOldFileReplaced) {
@@ -158,7 +280,7 @@ TEST(DailyReport, ExistingDayFolderIsReusedAndOldFileReplaced) {
     ASSERT_EQ(::mkdir((f.dir.path() + "/2014_09_23").c_str(), 0755), 0);
     test::WriteFileBytes(f.LogPath("2014_09_23", "router.log"), std::string(900'000, '9'));
     test::WriteFileBytes(f.LogPath("2014_09_23", "other.log"), "1 2 3 ");
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kAfterMidnight));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
     std::vector<int32_t> logged = ReadHostLog(f.LogPath("2014_09_23", "router.log"));
     ASSERT_EQ(logged.size(), kSecondsPerDay);
     EXPECT_EQ(logged.front(), 1);
@@ -171,7 +293,7 @@ TEST(DailyReport, UnsafeNameGetsNoFileButIsReset) {
     ReportFixture f(Program::Desktop, kAfterMidnight);
     int unsafe = f.Add("../../escaped", 1000, 0, 10);
     int after = f.Add("after", 1000, 0, 10);
-    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kAfterMidnight));
+    ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
     EXPECT_TRUE(f.WasReset(unsafe));
     EXPECT_TRUE(f.WasReset(after));
     EXPECT_TRUE(Exists(f.LogPath("2014_09_23", "after.log")));
@@ -184,60 +306,111 @@ TEST(DailyReport, UnsafeNameGetsNoFileButIsReset) {
     EXPECT_EQ(files, 1u);
 }
 
-TEST(DailyTrigger, RunsOnceInTheFirstMinuteAndRearmsAfterIt) {
-    ReportFixture f(Program::Desktop, FakeClock::ToCalendar(2014, 9, 23, 23, 59, 59));
-    int router = f.Add("router", 1000, 0, 10);
-    DailyTrigger trigger(f.table);
-
-    EXPECT_FALSE(trigger.Tick(f.dir.path(), true));
-    EXPECT_FALSE(trigger.ReportDone());
-    EXPECT_EQ(f.table.Entry(router).samples.size(), 10u);
-
-    f.clock.SetNow(kAfterMidnight);
-    EXPECT_TRUE(trigger.Tick(f.dir.path(), true));
-    EXPECT_TRUE(trigger.ReportDone());
-    EXPECT_TRUE(f.WasReset(router));
-    EXPECT_TRUE(Exists(f.LogPath("2014_09_23", "router.log")));
-
-    // The rest of the minute: no second report, the new day's samples stay.
-    for (int second = 31; second <= 59; ++second) {
-        f.table.Entry(router).samples.push_back(second);
-        f.clock.SetNow(FakeClock::ToCalendar(2014, 9, 24, 0, 0, second));
-        EXPECT_FALSE(trigger.Tick(f.dir.path(), true)) << second;
-    }
-    EXPECT_EQ(f.table.Entry(router).samples.size(), 29u);
-
-    f.clock.SetNow(FakeClock::ToCalendar(2014, 9, 24, 0, 1, 0));
-    EXPECT_FALSE(trigger.Tick(f.dir.path(), true));
-    EXPECT_FALSE(trigger.ReportDone());
-    EXPECT_EQ(f.table.Entry(router).samples.size(), 29u);
-
-    f.clock.SetNow(FakeClock::ToCalendar(2014, 9, 25, 0, 0, 0));
-    EXPECT_TRUE(trigger.Tick(f.dir.path(), true));
-    EXPECT_TRUE(Exists(f.LogPath("2014_09_24", "router.log")));
+int64_t At(int day, int hour, int minute, int second) {
+    return FakeClock::ToCalendar(2014, 9, day, hour, minute, second);
 }
 
-TEST(DailyTrigger, HourZeroOutsideMinuteZeroAndFailedLocalTimeClearTheFlag) {
-    ReportFixture f(Program::Service, kAfterMidnight);
+// Ticks at the given times (September 2014); returns the ticks that ran the report and the
+// day folders found afterwards.
+struct TickRun {
+    std::vector<int> reportedAt;
+    std::set<std::string> tree;
+};
+
+TickRun RunTicks(Program program, const std::vector<int64_t>& times) {
+    ReportFixture f(program, times.front());
     f.Add("router", 1000, 0, 10);
     DailyTrigger trigger(f.table);
-    EXPECT_TRUE(trigger.Tick(f.dir.path(), false));
+    TickRun run;
+    for (size_t i = 0; i < times.size(); ++i) {
+        f.clock.SetNow(times[i]);
+        if (trigger.Tick(f.dir.path(), true)) {
+            run.reportedAt.push_back(static_cast<int>(i));
+        }
+        EXPECT_EQ(trigger.ReportDone(), !run.reportedAt.empty() && run.reportedAt.back() == int(i));
+        f.table.Entry(0).samples.push_back(1);
+    }
+    run.tree = Tree(f.dir.path());
+    return run;
+}
 
+TEST(DailyTrigger, ReportsEachEndedDayOnceAtTheFirstTickAfterIt) {
+    using Files = std::set<std::string>;
+    const Files day23 = {"2014_09_23", "2014_09_23/router.log"};
+    struct Case {
+        const char* what;
+        std::vector<int64_t> times;
+        std::vector<int> reportedAt;
+        Files tree;
+    };
+    const Case cases[] = {
+        {"ticks through the minute 00:00 and after it",
+         {At(23, 23, 59, 59), At(24, 0, 0, 0), At(24, 0, 0, 30), At(24, 0, 0, 59), At(24, 0, 1, 0),
+          At(24, 12, 0, 0)},
+         {1},
+         day23},
+        {"minute 00:00 missed: 23:59:50, then 00:02:10",
+         {At(23, 23, 59, 50), At(24, 0, 2, 10), At(24, 0, 2, 11)},
+         {1},
+         day23},
+        {"suspended for days: the last day seen is reported",
+         {At(23, 10, 0, 0), At(27, 8, 0, 0), At(27, 8, 0, 1)},
+         {1},
+         day23},
+        {"two midnights",
+         {At(23, 23, 0, 0), At(24, 0, 0, 1), At(25, 0, 0, 1)},
+         {1, 2},
+         {"2014_09_23", "2014_09_23/router.log", "2014_09_24", "2014_09_24/router.log"}},
+        {"first tick in the minute 00:00 reports the day before",
+         {At(24, 0, 0, 40), At(24, 0, 0, 41)},
+         {0},
+         day23},
+        {"first tick after the minute 00:00 does not", {At(24, 0, 1, 0), At(24, 23, 0, 0)}, {}, {}},
+        {"clock set back over midnight reports nothing twice",
+         {At(23, 23, 59, 58), At(24, 0, 0, 1), At(23, 23, 59, 59), At(24, 0, 0, 0),
+          At(24, 0, 0, 1)},
+         {1},
+         day23},
+    };
+    for (const Case& c : cases) {
+        TickRun run = RunTicks(Program::Desktop, c.times);
+        EXPECT_EQ(run.reportedAt, c.reportedAt) << c.what;
+        EXPECT_EQ(run.tree, c.tree) << c.what;
+    }
+}
+
+// The service too names the day folder after the day that ended, wherever the ticks fall.
+TEST(DailyTrigger, ServiceReportsTheDayThatEnded) {
+    ReportFixture f(Program::Service, FakeClock::ToCalendar(2015, 1, 1, 0, 0, 10));
+    f.Add("router", 1000, 0, 10);
+    DailyTrigger trigger(f.table);
+    EXPECT_TRUE(trigger.Tick(f.dir.path(), true));
+    EXPECT_EQ(Tree(f.dir.path()),
+              (std::set<std::string>{"2014_12_31", "2014_12_31/router_svc.log"}));
+
+    // Not the day an hour before the late tick (the 24th): the day of the previous tick.
+    TickRun service = RunTicks(Program::Service, {At(23, 10, 0, 0), At(25, 0, 30, 0)});
+    EXPECT_EQ(service.tree, (std::set<std::string>{"2014_09_23", "2014_09_23/router_svc.log"}));
+}
+
+// A tick without the local time changes nothing; the next tick that knows it reports.
+TEST(DailyTrigger, FailedLocalTimeKeepsThePreviousDate) {
+    ReportFixture f(Program::Desktop, At(23, 23, 59, 59));
+    int router = f.Add("router", 1000, 0, 10);
+    DailyTrigger trigger(f.table);
+    EXPECT_FALSE(trigger.Tick(f.dir.path(), false));
+    f.clock.SetNow(At(24, 0, 0, 30));
     f.clock.SetLocalTimeFails(true);
     EXPECT_FALSE(trigger.Tick(f.dir.path(), false));
-    EXPECT_FALSE(trigger.ReportDone());
-    // Same minute again, conversion working: the flag was cleared, so it runs again.
+    EXPECT_EQ(f.table.Entry(router).samples.size(), 10u);
     f.clock.SetLocalTimeFails(false);
+    f.clock.SetNow(At(24, 0, 5, 0));
     EXPECT_TRUE(trigger.Tick(f.dir.path(), false));
+    EXPECT_TRUE(f.WasReset(router));
 
-    f.clock.SetNow(FakeClock::ToCalendar(2014, 9, 24, 12, 0, 30));
-    EXPECT_FALSE(trigger.Tick(f.dir.path(), false));
-    EXPECT_FALSE(trigger.ReportDone());
-
-    f.clock.SetNow(kAfterMidnight);
+    trigger.Clear();  // as at a new start: a tick at 00:00 reports again
+    f.clock.SetNow(At(25, 0, 0, 3));
     EXPECT_TRUE(trigger.Tick(f.dir.path(), false));
-    trigger.Clear();
-    EXPECT_FALSE(trigger.ReportDone());
 }
 
 }  // namespace

@@ -2,10 +2,16 @@
 #include "core/host_log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <climits>
+#include <filesystem>
+#include <iterator>
 #include <sstream>
+
+#include "core/host_file_name.h"
 
 #include "support/lib/temp_dir.h"
 
@@ -166,12 +172,74 @@ TEST(HostLogWriter, UnopenableFileFails) {
     EXPECT_FALSE(WriteHostLog(dir.File("missing/host.log"), {1, 2, 3}));
 }
 
-TEST(HostLogWriter, FullDiskFails) {
-    struct stat st {};
-    if (::stat("/dev/full", &st) != 0) {
-        GTEST_SKIP() << "/dev/full is not available here";
+// A write that stops halfway, as on a full disk (here a file-size limit), fails with its
+// error and leaves the old file as it was, with no temporary file beside it.
+TEST(HostLogWriter, FullDiskFailsAndKeepsTheOldFile) {
+    TempDir dir;
+    const std::string path = dir.File("host.log");
+    WriteFileBytes(path, "1 2 3 ");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int error = 0;
+    bool written = WriteHostLog(path, {1, 2, 3}, &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(ReadFileBytes(path), "1 2 3 ");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+// Every file of a host carries the same cut name, short enough for any suffix, and two
+// long names never share it.
+TEST(HostLogNames, LongNamesAreCutTheSameWayForEveryFile) {
+    const std::string shared(240, 'a');
+    std::string utf8;
+    while (utf8.size() < 300) {
+        utf8 += "\xc3\xa9";
     }
-    EXPECT_FALSE(WriteHostLog("/dev/full", {1, 2, 3}));
+    const struct {
+        std::string name;
+        size_t kept;  // bytes of the name kept before "~" and the hash; npos: whole name
+    } cases[] = {
+        {"router", std::string::npos},
+        {std::string(kMaxHostFileStemBytes, 'x'), std::string::npos},
+        {std::string(kMaxHostFileStemBytes + 1, 'x'), kMaxHostFileStemBytes - 9},
+        {shared + "one", kMaxHostFileStemBytes - 9},
+        {utf8, kMaxHostFileStemBytes - 9},  // 222 bytes: 111 whole characters
+        {std::string(5, 'a') + utf8, kMaxHostFileStemBytes - 10},  // no character split
+    };
+    for (const auto& c : cases) {
+        const std::string stem = HostFileStem(c.name);
+        if (c.kept == std::string::npos) {
+            EXPECT_EQ(stem, c.name);
+            continue;
+        }
+        EXPECT_EQ(stem.substr(0, c.kept), c.name.substr(0, c.kept)) << c.name;
+        ASSERT_EQ(stem.size(), c.kept + 9) << c.name;
+        EXPECT_EQ(stem[c.kept], '~');
+        EXPECT_EQ(stem.find_first_not_of("0123456789abcdef", c.kept + 1), std::string::npos);
+        EXPECT_EQ(HostFileStem(c.name), stem);  // the same every time
+    }
+    EXPECT_NE(HostFileStem(shared + "one"), HostFileStem(shared + "two"));
+
+    HostEntry tcp;
+    tcp.name = std::string(254, 'h');
+    tcp.isIcmp = 0;
+    tcp.port = static_cast<int16_t>(-32768);
+    EXPECT_LE(HostLogFileName(tcp, Program::Service).size(), 255u);
+    EXPECT_EQ(HostLogFileName(tcp, Program::Service),
+              HostFileStem(tcp.name) + "_port_-32768_svc.log");
 }
 
 TEST(HostLogReader, TakesGroupedAndUngroupedNumbersAlike) {

@@ -5,12 +5,14 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <thread>
 
+#include "core/host_file_name.h"
 #include "platform/error_text.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"
@@ -140,7 +142,40 @@ TEST(TracerouteCapture, UnwritableCaptureFileIsReported) {
     capture.Start(entry);
     ASSERT_TRUE(WaitIdle(capture));
     ASSERT_EQ(f.sink.Count(), 1u);
-    EXPECT_EQ(f.sink.Messages()[0].text, SystemErrorText(ENOENT));
+    EXPECT_EQ(f.sink.Messages()[0].text,
+              f.data.path() + "/missing/router_1.trace: " + SystemErrorText(ENOENT));
+}
+
+// A link a user put in the data folder in place of the next capture is refused; the tool
+// does not run and the file the link points at stays as it was.
+TEST(TracerouteCapture, ALinkInTheCapturesPlaceIsRefused) {
+    CaptureFixture f;
+    const std::string target = f.tools.File("precious");
+    WriteFileBytes(target, "keep me");
+    ASSERT_EQ(::symlink(target.c_str(), f.data.File("router_1.trace").c_str()), 0);
+    TracerouteCapture capture(f.data.path(), f.sink, {f.fake});
+    HostEntry entry;
+    entry.name = "router";
+    capture.Start(entry);
+    ASSERT_TRUE(WaitIdle(capture));
+    EXPECT_EQ(ReadFileBytes(target), "keep me");
+    ASSERT_EQ(f.sink.Count(), 1u);
+    EXPECT_EQ(f.sink.Messages()[0].text,
+              f.data.File("router_1.trace") + " is a symbolic link; it is not followed");
+}
+
+// A name too long for a file name is cut in the file name only; the tool gets it whole.
+TEST(TracerouteCapture, ALongNameIsCutInTheFileNameOnly) {
+    CaptureFixture f;
+    TracerouteCapture capture(f.data.path(), f.sink, {f.fake});
+    HostEntry entry;
+    entry.name = std::string(250, 'h');
+    capture.Start(entry);
+    ASSERT_TRUE(WaitIdle(capture));
+    const std::string file = HostFileStem(entry.name) + "_1.trace";
+    EXPECT_EQ(Listing(f.data.path()), (std::set<std::string>{file}));
+    EXPECT_EQ(ReadFileBytes(f.data.File(file)), "hops of 1\n[" + entry.name + "]\n");
+    EXPECT_EQ(f.sink.Count(), 0u);
 }
 
 // Host names reach only an argument vector and a file name inside the data folder.

@@ -2,9 +2,11 @@
 #include "service/service_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
-
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,13 +98,82 @@ TEST(ServiceLogSinkTest, EachMessageIsOneLogLineAndOneStderrLine) {
     sink.ShowMessage("first\r\nsecond\r\n", "Error", MessageIcon::Error);
 
     EXPECT_EQ(ReadFileBytes(dir.File("BrevixSvc.log")),
-              "Can't resolve host nonexistent.invalid\r\r\nfirst  second\r\r\n");
+              "Can't resolve host nonexistent.invalid\r\r\nfirst second\r\r\n");
     std::rewind(err);
     char buffer[256] = {};
     const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
     std::fclose(err);
     EXPECT_EQ(std::string(buffer, n),
-              "Halvoric: Can't resolve host nonexistent.invalid\nHalvoric: first  second\n");
+              "Halvoric: Can't resolve host nonexistent.invalid\nHalvoric: first second\n");
+}
+
+std::string ReadAll(std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    char buffer[512];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    return text;
+}
+
+// A peer's reply reaches the log as it came: it must not be able to write lines of its own
+// or send the terminal of whoever reads the log escape sequences.
+TEST(ServiceLogTest, ATextIsAlwaysOneLineWithoutControlCharacters) {
+    TempDir dir;
+    WriteServiceLog(dir.path(), "550-Service stopped.\r\n550-Start\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("BrevixSvc.log")), "550-Service stopped. 550-Start\r\r\n");
+
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"a\r\r\nb\nc\rd\n\n", "a b c d"},
+        {std::string("nul\0byte", 8), "nul?byte"},
+        {"\x1b[2Jesc\x7f", "?[2Jesc?"},
+        {"tab\there", "tab here"},
+        {"csi \xc2\x9b"
+         "31m",
+         "csi ?31m"},
+        {"h\xc3\xa9te \xc2\xa0", "h\xc3\xa9te \xc2\xa0"},  // printable UTF-8 stays
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OneLogLine(c.in), c.out) << c.in;
+    }
+}
+
+// As root, the service writes into a folder that a user owns: whatever the user put in the
+// log's place is refused, named on stderr, and what it points at stays as it was.
+TEST(ServiceLogTest, ALinkOrSpecialFileInTheLogsPlaceIsNeverWritten) {
+    TempDir elsewhere;
+    const std::string target = elsewhere.File("precious");
+    const struct {
+        const char* what;
+        std::function<int(const std::string&)> place;
+        const char* why;
+    } cases[] = {
+        {"symbolic link",
+         [&](const std::string& log) { return ::symlink(target.c_str(), log.c_str()); },
+         " is a symbolic link; it is not followed"},
+        {"hard link", [&](const std::string& log) { return ::link(target.c_str(), log.c_str()); },
+         " has other names (hard links); it is not written"},
+        {"fifo", [](const std::string& log) { return ::mkfifo(log.c_str(), 0600); },
+         " is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteFileBytes(target, "keep me");
+        const std::string log = dir.File("BrevixSvc.log");
+        ASSERT_EQ(c.place(log), 0) << c.what;
+        std::FILE* err = std::tmpfile();
+        ASSERT_NE(err, nullptr);
+        WriteServiceLog(dir.path(), std::nullopt, err);
+        WriteServiceLog(dir.path(), "Start", err);
+        EXPECT_EQ(ReadAll(err), "Halvoric: " + log + c.why + "\n") << c.what;
+        std::fclose(err);
+        EXPECT_EQ(ReadFileBytes(target), "keep me") << c.what;
+    }
 }
 
 }  // namespace

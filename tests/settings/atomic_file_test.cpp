@@ -22,6 +22,12 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
+mode_t GetUmask() {
+    mode_t mask = umask(022);
+    umask(mask);
+    return mask;
+}
+
 size_t EntriesIn(const std::string& dir) {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -82,6 +88,25 @@ TEST(AtomicFile, CreateNeverReplacesAndGivesTheMode) {
     EXPECT_EQ(error, EEXIST);
     EXPECT_EQ(ReadFileBytes(path), "one");
     EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+// A link a user put in place of a configuration file is replaced by the saved file; the
+// file it pointed at is neither written nor lends its permission bits.
+TEST(AtomicFile, ALinkIsReplacedAndItsTargetUntouched) {
+    TempDir dir;
+    TempDir elsewhere;
+    const std::string target = elsewhere.File("precious");
+    WriteFileBytes(target, "keep me");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    const std::string path = dir.File("conf01.dat");
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomically(path, "0 router 1000\r\r\n"));
+    EXPECT_EQ(ReadFileBytes(target), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(ReadFileBytes(path), "0 router 1000\r\r\n");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u & ~GetUmask());
 }
 
 TEST(AtomicFile, MissingFolderFailsWithItsError) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "support/lib/scoped_umask.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -86,6 +87,20 @@ TEST(DataDirectory, CreateMakesParentsAndIgnoresFailures) {
     test::WriteFileBytes(dir.File("file"), "x");
     CreateDataDirectory(dir.File("file/Tarnwick"));  // cannot be made; ignored
     EXPECT_FALSE(IsDirectory(dir.File("file/Tarnwick")));
+}
+
+// With a umask of 000 the folders would be writable by anyone, and a user could plant
+// links in the data folder of a root service; with 077 no one else could read the logs.
+TEST(DataDirectory, NewFoldersAre0755WhateverTheUmaskAndOldOnesKeepTheirs) {
+    for (mode_t mask : {000, 077}) {
+        TempDir dir;
+        ASSERT_EQ(::mkdir(dir.File("old").c_str(), 0700), 0);
+        test::ScopedUmask umask(mask);
+        CreateDataDirectory(dir.File("old/a/Tarnwick"));
+        EXPECT_EQ(test::ModeOf(dir.File("old")), 0700) << mask;
+        EXPECT_EQ(test::ModeOf(dir.File("old/a")), 0755) << mask;
+        EXPECT_EQ(test::ModeOf(dir.File("old/a/Tarnwick")), 0755) << mask;
+    }
 }
 
 }  // namespace
