@@ -13,23 +13,12 @@
 using qv::gui::BoxIcon;
 using qv::gui::DlgTabNames;
 
-namespace {
-
-qv::TabNames Defaults() {
-    qv::TabNames names;
-    for (int i = 0; i < qv::kTabCount; ++i) {
-        names[i] = qv::DefaultTabName(i);
-    }
-    return names;
-}
-
-}  // namespace
-
 class DlgTabNamesTest : public QObject {
     Q_OBJECT
   private slots:
     void namesChangeOnlyAtUpdate() {
-        qv::TabNames names = Defaults();
+        qv::TabNames names;
+        qv::LoadTabNames("/nonexistent", names);  // the default names
         names[1] = "Branch";
         const qv::TabNames before = names;
         qv::test::FakeMessageBoxes boxes;
