@@ -21,8 +21,12 @@ ServiceInstanceLock::ServiceInstanceLock(const std::string& dataDir) {
     path.append(kServiceLockName);
     // Never through a symlink: whoever may write the folder must not make the service (perhaps
     // started as root) create or lock a file elsewhere.
-    UniqueFd fd(::open(path.c_str(),
-                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+    const int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | flags, 0644));
+    if (!fd.Valid() && errno == EACCES) {
+        // Left by a run as another user (root, by hand): a read-only descriptor locks as well.
+        fd.Reset(::open(path.c_str(), O_RDONLY | flags, 0644));
+    }
     if (!fd.Valid()) {
         error_ = "Can't open " + path + ": " + SystemErrorText(errno);
         return;
