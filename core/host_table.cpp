@@ -1,6 +1,8 @@
 #include "core/host_table.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "platform/utf8.h"
 
@@ -218,7 +220,11 @@ void HostTable::RecordProbeSample(int hostNumber, int32_t value) {
     if (e.isIcmp) {
         e.secondsToNextProbe = e.probeValue / 1000 - 1;
     } else {
-        e.secondsToNextProbe = e.probeValue * 60 - 1;
+        // In 64 bits: a hand-edited interval of many years must not overflow. The TCP
+        // prober counts an interval below one minute as one minute, and so does this.
+        const int64_t seconds = std::max<int64_t>(e.probeValue, 1) * 60 - 1;
+        e.secondsToNextProbe =
+            static_cast<int32_t>(std::min<int64_t>(seconds, std::numeric_limits<int32_t>::max()));
     }
 }
 

@@ -9,11 +9,15 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "core/host_table.h"
 #include "core/icmp_packet.h"
 #include "core/probers.h"
 #include "platform/error_text.h"
+#include "platform/net.h"
 
 namespace qv {
 
@@ -23,12 +27,13 @@ constexpr size_t kBufferSize = 65536;
 
 class IcmpProber {
   public:
-    IcmpProber(HostTable& table, int hostNumber, uint32_t run)
+    IcmpProber(HostTable& table, int hostNumber, uint32_t run, HostResolver resolve)
         : table_(table),
           clock_(table.clock()),
           entry_(table.EntryOfHost(hostNumber)),
           k_(hostNumber),
-          run_(run) {}
+          run_(run),
+          resolve_(std::move(resolve)) {}
 
     void Run(IcmpSocketKind kind);
 
@@ -45,13 +50,20 @@ class IcmpProber {
     // Sleeps out the rest of the period after a probe that could not be completed.
     void WaitOutPeriod(uint32_t t0, uint32_t timeout);
     void RecordLoss();
+    // Looks the name up when a lookup is due; true once the target is known.
+    bool LookUpTarget(uint32_t now);
 
     HostTable& table_;
     Clock& clock_;
     HostEntry& entry_;
     const int k_;
     const uint32_t run_;
+    const HostResolver resolve_;
+    std::string name_;
+    std::string nameA_;
+    std::optional<LookupRetry> retry_;
     IcmpSocket socket_;
+    bool resolved_ = false;
     uint32_t address_ = 0;
     std::unique_ptr<uint8_t[]> sendBuffer_;
     std::unique_ptr<uint8_t[]> receiveBuffer_;
@@ -72,26 +84,14 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         return;
     }
 
-    std::string name;
-    std::string nameA;
     {
         std::lock_guard<std::recursive_mutex> lock(table_.SampleLock());
         if (!ShouldRun()) {
             return;
         }
-        name = entry_.name;
-        nameA = entry_.nameA;
+        name_ = entry_.name;
+        nameA_ = entry_.nameA;
     }
-    std::optional<uint32_t> address = ResolveIPv4(nameA);
-    if (!address) {
-        char text[400];
-        std::snprintf(text, sizeof text, "Can't resolve %s", name.c_str());
-        ShowError(text,
-                  table_.program() == Program::Desktop ? MessageIcon::Error : MessageIcon::None);
-        return;
-    }
-    address_ = *address;
-    socket_.ConnectTo(address_);
 
     sendBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
     receiveBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
@@ -109,13 +109,23 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         }
         const uint32_t timeout = static_cast<uint32_t>(probeValue);
 
-        const uint32_t t0 = clock_.TickCount();
+        uint32_t t0 = clock_.TickCount();
+        if (!resolved_) {
+            if (LookUpTarget(t0)) {
+                t0 = clock_.TickCount();  // the lookup may have taken a while
+            }
+            if (!ShouldRun()) {
+                break;
+            }
+        }
+        // A period whose name is unknown counts as a probe that could not be sent, sequence
+        // number included, so that sequence numbers keep naming their samples.
         const uint16_t sequence = entry_.icmpSequence;
         StampEchoRequest(sendBuffer_.get(), socket_.Identifier(), sequence, t0);
         entry_.icmpSequence = static_cast<uint16_t>(sequence + 1);
 
         Outcome outcome = Outcome::Failed;
-        if (socket_.SendTo(address_, sendBuffer_.get(), kEchoRequestSize) == 0) {
+        if (resolved_ && socket_.SendTo(address_, sendBuffer_.get(), kEchoRequestSize) == 0) {
             outcome = WaitForReply(t0, timeout);
         }
         switch (outcome) {
@@ -220,6 +230,29 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
     }
 }
 
+bool IcmpProber::LookUpTarget(uint32_t now) {
+    if (retry_ && !retry_->Due(now)) {
+        return false;
+    }
+    std::optional<uint32_t> address = resolve_(nameA_);
+    if (!address) {
+        if (retry_) {
+            retry_->Tried(now);
+        } else {
+            retry_.emplace(now);
+            char text[400];
+            std::snprintf(text, sizeof text, "Can't resolve %s", name_.c_str());
+            ShowError(text, table_.program() == Program::Desktop ? MessageIcon::Error
+                                                                 : MessageIcon::None);
+        }
+        return false;
+    }
+    address_ = *address;
+    resolved_ = true;
+    socket_.ConnectTo(address_);
+    return true;
+}
+
 void IcmpProber::RecordLoss() {
     if (!ShouldRun()) {
         return;
@@ -246,8 +279,9 @@ void IcmpProber::SleepWhileRunning(int64_t ms) {
 
 }  // namespace
 
-void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind) {
-    IcmpProber prober(table, hostNumber, run);
+void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind,
+                       const HostResolver& resolve) {
+    IcmpProber prober(table, hostNumber, run, resolve ? resolve : HostResolver(ResolveIPv4));
     prober.Run(kind);
 }
 

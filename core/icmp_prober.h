@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "core/probers.h"
 #include "platform/icmp_socket.h"
 
 namespace qv {
 
 class HostTable;
 
-void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind);
+// Without `resolve`, names are looked up the system's way.
+void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind,
+                       const HostResolver& resolve = {});
 
 }  // namespace qv

@@ -12,4 +12,16 @@ void RunProber(HostTable& table, int hostNumber, uint32_t run) {
     }
 }
 
+bool LookupRetry::Due(uint32_t now) {
+    // Differences of the wrapping tick; the first minute is remembered once it has passed,
+    // so a wrap long after it cannot bring it back.
+    if (!pastFirstMinute_) {
+        if (now - firstFailure_ < kIntervalMs) {
+            return true;
+        }
+        pastFirstMinute_ = true;
+    }
+    return now - lastTry_ >= kIntervalMs;
+}
+
 }  // namespace qv

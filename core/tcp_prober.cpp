@@ -2,7 +2,10 @@
 // timed from before the attempt to after it; a completed connection stays open until the
 // next attempt is due.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/host_table.h"
@@ -19,8 +22,6 @@ constexpr int64_t kMsPerMinute = 60'000;
 // to minutes): a stop then waits at most this long, and one attempt never overlaps the next.
 constexpr int64_t kConnectTimeoutMs = 20'000;
 constexpr uint32_t kSleepSliceMs = 1000;
-// What a name that neither resolves nor parses becomes; connecting to it always fails.
-constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
 // The interval in milliseconds. A value below one minute can only come from a damaged host
 // list; probing back to back would flood the host, so it counts as one minute.
@@ -51,6 +52,10 @@ void WaitForNextAttempt(HostTable& table, int hostNumber, uint32_t run, uint32_t
 }  // namespace
 
 void RunTcpProber(HostTable& table, int hostNumber, uint32_t run) {
+    RunTcpProberWith(table, hostNumber, run, ResolveIPv4);
+}
+
+void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const HostResolver& resolve) {
     // A prober whose slot was already taken over must not touch it at all.
     if (!table.ProberShouldRun(hostNumber, run)) {
         return;
@@ -58,9 +63,20 @@ void RunTcpProber(HostTable& table, int hostNumber, uint32_t run) {
     table.ProberStarting(hostNumber);
 
     HostEntry& entry = table.EntryOfHost(hostNumber);
-    const std::string nameA = entry.nameA;
+    std::string nameA;
+    {
+        // The slot may be stopped and given to another host at this very moment.
+        std::lock_guard<std::recursive_mutex> lock(table.SampleLock());
+        if (!table.ProberShouldRun(hostNumber, run)) {
+            return;
+        }
+        nameA = entry.nameA;
+    }
     const uint16_t port = static_cast<uint16_t>(static_cast<int16_t>(entry.port));
-    const uint32_t address = ResolveIPv4(nameA).value_or(kNoAddress);
+    // Looked up in the loop: a name that does not resolve yet (a start before the network
+    // is up) is tried again until it does, each attempt meanwhile counting as lost.
+    std::optional<uint32_t> address;
+    std::optional<LookupRetry> retry;
 
     int error = 0;
     TcpSocket socket = TcpSocket::Create(&error);
@@ -80,8 +96,18 @@ void RunTcpProber(HostTable& table, int hostNumber, uint32_t run) {
         const int64_t intervalMs = IntervalMs(entry.probeValue);
         const int timeoutMs = static_cast<int>(std::min(kConnectTimeoutMs, intervalMs));
 
-        const uint32_t t0 = table.clock().TickCount();
-        const int connectError = socket.Connect(address, port, timeoutMs);
+        uint32_t t0 = table.clock().TickCount();
+        if (!address && (!retry || retry->Due(t0))) {
+            address = resolve(nameA);
+            if (address) {
+                t0 = table.clock().TickCount();  // the lookup may have taken a while
+            } else if (retry) {
+                retry->Tried(t0);
+            } else {
+                retry.emplace(t0);
+            }
+        }
+        const int connectError = address ? socket.Connect(*address, port, timeoutMs) : EDESTADDRREQ;
         const uint32_t t1 = table.clock().TickCount();
 
         // The host may have been stopped, and its slot given to another host, while the

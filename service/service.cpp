@@ -73,10 +73,16 @@ int RunServiceDispatcher(const std::string& dataDir, const ServiceBody& body,
     const int endedSignal = SIGRTMIN;
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, endedSignal}) {
+    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP, endedSignal}) {
         sigaddset(&signals, s);
     }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A peer that hangs up while we write (a mail server, say) is an error of that write,
+    // not the end of the service.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 
     ServiceControl control(dataDir, std::move(notify));
     std::atomic<int> status{0};
@@ -108,6 +114,11 @@ int RunServiceDispatcher(const std::string& dataDir, const ServiceBody& body,
             if (ended.load()) {
                 break;
             }
+            continue;
+        }
+        if (signalNumber == SIGHUP) {
+            // A closed terminal or a reload request: neither is a reason to stop monitoring.
+            WriteServiceLog(dataDir, "SIGHUP ignored.");
             continue;
         }
         control.ServiceCtrlHandler(ControlCodeOfSignal(signalNumber));

@@ -61,7 +61,8 @@ using ServiceBody = std::function<int(ServiceControl& control)>;
 
 // Blocks the control signals for the calling thread (and so for every thread started
 // after it), runs `body` on a second thread and hands each control signal to
-// ServiceCtrlHandler until `body` returns; returns its status. Call it before any other
+// ServiceCtrlHandler until `body` returns; returns its status. SIGHUP is logged and
+// otherwise ignored, and SIGPIPE ignored for the whole process. Call it before any other
 // thread exists. The signals stay blocked afterwards, so a late stop request cannot kill
 // the process on its way out.
 int RunServiceDispatcher(const std::string& dataDir, const ServiceBody& body,

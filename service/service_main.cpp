@@ -2,6 +2,7 @@
 #include "service/service_main.h"
 
 #include <chrono>
+#include <cstdio>
 #include <exception>
 #include <optional>
 
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/gst_sound_player.h"
 #include "platform/process.h"
+#include "service/instance_lock.h"
 #include "service/service_log.h"
 #include "settings/config_files.h"
 #include "settings/data_directory.h"
@@ -52,9 +54,16 @@ void Monitor(ServiceControl& control) {
 
 int ServiceMain(ServiceControl& control) {
     const std::string& dataDir = control.DataDirectory();
-    control.ReportRunning();
     // The folder first: on the first start the log's opening lines would be lost otherwise.
     CreateDataDirectory(dataDir);
+    // Before the log is emptied: a second service program on the folder must leave the
+    // running one's log, and its hosts, alone.
+    const ServiceInstanceLock lock(dataDir);
+    if (!lock.Held()) {
+        std::fprintf(stderr, "Halvoric: %s\n", lock.Error().c_str());
+        return 3;
+    }
+    control.ReportRunning();
     WriteServiceLog(dataDir, std::nullopt);
     WriteServiceLog(dataDir, "Start");
     WriteServiceLog(dataDir, dataDir);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -129,8 +130,38 @@ std::string QuoteExecArgument(std::string_view word) {
     return quoted;
 }
 
+std::string UnitUserOf(const std::string& dir) {
+    // A folder not made yet will be made by the service, so the nearest one that exists
+    // says whose it is.
+    std::filesystem::path path = std::filesystem::path(dir).lexically_normal();
+    struct stat st {};
+    while (::stat(path.c_str(), &st) != 0) {
+        if (!path.has_relative_path()) {
+            return "root";
+        }
+        path = path.parent_path();
+    }
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(st.st_uid, &pw, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr) {
+        // A name systemd could read otherwise (a specifier, a blank) goes by its number.
+        const std::string name = pw.pw_name;
+        bool plain = !name.empty() && name.front() != '-';
+        for (char c : name) {
+            plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
+                              c == '.');
+        }
+        if (plain) {
+            return name;
+        }
+    }
+    return std::to_string(st.st_uid);
+}
+
 std::optional<std::string> UnitText(const std::string& programPath, const std::string& dataDir,
-                                    bool systemScope) {
+                                    bool systemScope, const std::string& user) {
     std::optional<std::string> program = QuoteExecProgram(programPath);
     if (!program) {
         return std::nullopt;
@@ -138,13 +169,29 @@ std::optional<std::string> UnitText(const std::string& programPath, const std::s
     std::string text;
     text.append("[Unit]\n");
     text.append("Description=").append(kServiceDisplayName).append("\n");
+    if (systemScope) {
+        // Started at boot: host names must be resolvable and routes up before probing.
+        // (A user manager cannot see this target.)
+        text.append("Wants=network-online.target\n");
+        text.append("After=network-online.target\n");
+    }
     text.append("\n[Service]\n");
     text.append("Type=notify\n");
+    if (systemScope && !user.empty()) {
+        // The owner of the data folder, not root; raw ICMP sockets are all it needs beyond.
+        text.append("User=").append(user).append("\n");
+        text.append("AmbientCapabilities=CAP_NET_RAW\n");
+    }
     text.append("ExecStart=")
         .append(*program)
         .append(" ")
         .append(QuoteExecArgument(dataDir))
         .append("\n");
+    text.append("Restart=on-failure\n");
+    text.append("RestartSec=5\n");
+    // The run loop ends within a tick; a daily report being written needs a few seconds
+    // more, but not the 90 s systemd grants by default.
+    text.append("TimeoutStopSec=").append(std::to_string(kStopTimeoutSeconds)).append("\n");
     text.append("\n[Install]\n");
     text.append("WantedBy=").append(systemScope ? "multi-user.target" : "default.target");
     text.append("\n");
@@ -164,7 +211,9 @@ bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::
         out << "error=" << ec.value();
         return false;
     }
-    std::optional<std::string> unit = UnitText(seams.programPath, absoluteDir, seams.systemScope);
+    std::optional<std::string> unit =
+        UnitText(seams.programPath, absoluteDir, seams.systemScope,
+                 seams.systemScope ? UnitUserOf(absoluteDir) : std::string());
     if (!unit) {
         out << "error=" << EINVAL;
         return false;

@@ -47,14 +47,25 @@ std::optional<std::string> QuoteExecProgram(std::string_view path);
 // would otherwise interpret ("%", "$", "\", double quote, control characters) escaped.
 std::string QuoteExecArgument(std::string_view word);
 
+// How long systemd waits for the service to end after a stop before it kills it.
+constexpr int kStopTimeoutSeconds = 30;
+
+// The user a system unit runs the service as: the owner of the data folder (or, while it
+// does not exist, of its nearest existing parent), by name, or by number when the name is
+// not one that a unit can hold as it is.
+std::string UnitUserOf(const std::string& dir);
+
 // The unit file text that runs `programPath` with the data folder as its one argument;
-// nothing when the program path cannot be written in a unit (see QuoteExecProgram).
+// nothing when the program path cannot be written in a unit (see QuoteExecProgram). A
+// system unit waits for the network to be online and, given a `user`, runs as that user
+// with the right to raw ICMP sockets. Both kinds restart after a failure.
 std::optional<std::string> UnitText(const std::string& programPath, const std::string& dataDir,
-                                    bool systemScope);
+                                    bool systemScope, const std::string& user = {});
 
 // Writes the unit (never over an existing one), reloads systemd and enables it for
 // automatic start. On failure returns false; where the unit could not be created,
-// "error=<code>" has been written to `out` first. The data folder is made absolute.
+// "error=<code>" has been written to `out` first. The data folder is made absolute. A
+// system unit runs the service as the folder's owner (UnitUserOf).
 // Under a user manager, lingering is enabled; where that fails, a message on `err` says
 // the service runs only while the user is logged in.
 bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,

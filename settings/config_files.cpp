@@ -33,10 +33,16 @@ std::string FilePath(const std::string& dataDir, const char* name) {
 // the piece it ends).
 class PieceReader {
   public:
-    explicit PieceReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    // Opened without blocking: a FIFO (or a device) put in a file's place would otherwise
+    // hold the program in open() for good, deaf even to a stop. Only regular files are read.
+    explicit PieceReader(const std::string& path)
+        : fd_(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
         struct stat st {};
         if (fd_.Valid() && (fstat(fd_.Get(), &st) != 0 || !S_ISREG(st.st_mode))) {
             fd_.Reset();
+        }
+        if (fd_.Valid()) {
+            fcntl(fd_.Get(), F_SETFL, fcntl(fd_.Get(), F_GETFL) & ~O_NONBLOCK);
         }
     }
 
@@ -284,8 +290,13 @@ void LoadHostList(const std::string& dataDir, HostTable& table) {
             continue;
         }
         // The port lives in 16 signed bits: negative numbers are the ports above 32767.
-        table.AddHost(name, probeValue, static_cast<int16_t>(port), /*saveList=*/false,
-                      /*startProber=*/true);
+        const int16_t port16 = static_cast<int16_t>(port);
+        // The dialogs never store an ICMP timeout below a second; a smaller one from an
+        // edited file would send requests back to back.
+        if (port16 == 0 && probeValue != 0 && probeValue < kMinIcmpTimeoutMs) {
+            probeValue = kMinIcmpTimeoutMs;
+        }
+        table.AddHost(name, probeValue, port16, /*saveList=*/false, /*startProber=*/true);
     }
 }
 

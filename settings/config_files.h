@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "core/host_table.h"
@@ -32,7 +33,11 @@ size_t MaxMailTextChars(Program program);
 inline constexpr const char* kDefaultHostNames[] = {"127.0.0.1", "localhost"};
 constexpr int kDefaultHostProbeMs = 1000;
 
-// Reads the host list and adds each valid line's host (no save, prober started). Without a
+// The smallest ICMP timeout a host list line gets; a smaller one other than 0 is raised.
+constexpr int32_t kMinIcmpTimeoutMs = 1000;
+
+// Reads the host list and adds each valid line's host (no save, prober started); an ICMP
+// timeout below kMinIcmpTimeoutMs other than 0 counts as kMinIcmpTimeoutMs. Without a
 // readable file the desktop program adds the two default hosts (and writes nothing); the
 // service program adds none. Lines that do not yield port, name and probe value, or whose
 // name IsValidHostName refuses, are skipped.

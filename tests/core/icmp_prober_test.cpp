@@ -9,6 +9,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -241,21 +243,127 @@ TEST_P(IcmpProberOneProgramTest, ProbersOfOneTableKeepToTheirOwnReplies) {
     EXPECT_EQ(f.lostCount + s.lostCount, 0u);
 }
 
-TEST_P(IcmpProberTest, UnresolvableNameIsReportedOnce) {
+TEST_P(IcmpProberTest, UnresolvableNameIsReportedOnceAndEachPeriodIsLost) {
     // Nothing beyond loopback is reachable from the test namespace, DNS included.
     int slot = Add("no-such-host.invalid", 1000);
-    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= 1; }, 10s));
-    std::this_thread::sleep_for(1200ms);
+    HostEntry& e = Table().Entry(slot);
+    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= 1 && e.lostCount >= 3; }, 10s));
     auto messages = sink_.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Can't resolve no-such-host.invalid");
     EXPECT_EQ(messages[0].caption, "Error");
     EXPECT_EQ(messages[0].icon,
               TheProgram() == Program::Desktop ? MessageIcon::Error : MessageIcon::None);
-    EXPECT_TRUE(Samples(Table(), slot).empty());
-    EXPECT_EQ(Table().Entry(slot).successCount + Table().Entry(slot).lostCount, 0u);
-    EXPECT_EQ(Table().Entry(slot).active, 1);
-    EXPECT_EQ(Table().runningProbers, 0);
+    EXPECT_EQ(e.successCount, 0u);
+    EXPECT_EQ(e.up, 0);
+    EXPECT_EQ(e.active, 1);
+    if (TheProgram() == Program::Service) {
+        auto samples = Samples(Table(), slot);
+        EXPECT_GE(samples.size(), 3u);
+        EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](int32_t s) { return s == -1; }));
+    } else {
+        EXPECT_EQ(e.lastResult, -1);
+        EXPECT_EQ(Table().runningProbers, 1);  // still in its loop, trying the name again
+    }
+}
+
+// Time that runs only as fast as the prober sleeps, until the name resolves; from then on
+// it runs in real time, so that replies are timed for real.
+class InstantUntilResolvedClock final : public Clock {
+  public:
+    uint32_t TickCount() override {
+        return real_.load() ? jumped_.load() + (system_.TickCount() - realFrom_.load())
+                            : jumped_.load();
+    }
+    int64_t Now() override { return system_.Now(); }
+    bool LocalTime(int64_t t, std::tm& out) override { return system_.LocalTime(t, out); }
+    void SleepMs(uint32_t ms) override {
+        if (real_.load()) {
+            system_.SleepMs(ms);
+        } else {
+            jumped_ += ms;
+        }
+    }
+    void RunInRealTime() {
+        realFrom_ = system_.TickCount();
+        real_ = true;
+    }
+
+  private:
+    SystemClock system_;
+    std::atomic<uint32_t> jumped_{5000};
+    std::atomic<uint32_t> realFrom_{0};
+    std::atomic<bool> real_{false};
+};
+
+TEST_P(IcmpProberOneProgramTest, NameThatResolvesLateIsProbedFromThenOn) {
+    // A service started before the network: the name resolves only after 150 s. Meanwhile
+    // every period is lost, and the name is tried every period in the first minute, then
+    // once a minute.
+    struct Late {
+        InstantUntilResolvedClock clock;
+        std::mutex mutex;
+        std::vector<uint32_t> lookups;  // ticks since the start
+    };
+    auto late = std::make_shared<Late>();  // owned by the table's prober too
+    HostTable::Hooks hooks;
+    hooks.runProber = [late, kind = Kind()](HostTable& t, int k, uint32_t run) {
+        RunIcmpProberWith(t, k, run, kind, [late](const std::string& name) {
+            const uint32_t since = late->clock.TickCount() - 5000;
+            std::lock_guard<std::mutex> lock(late->mutex);
+            late->lookups.push_back(since);
+            if (name != "late.test" || since < 150'000) {
+                return std::optional<uint32_t>();
+            }
+            late->clock.RunInRealTime();
+            return ParseDottedIPv4("127.0.0.7");
+        });
+    };
+    StartResponder({"127.0.0.7,delay=20"});
+    table_ = std::make_unique<HostTable>(Program::Service, late->clock, sink_, hooks);
+    int slot = Add("late.test", 1000);
+    HostEntry& e = Table().Entry(slot);
+    ASSERT_TRUE(WaitFor([&] { return e.successCount >= 2; }, 10s));
+    const std::vector<int32_t> samples = Samples(Table(), slot);
+    const uint32_t lost = e.lostCount;
+
+    ASSERT_EQ(sink_.Count(), 1u);
+    EXPECT_EQ(sink_.Messages()[0].text, "Can't resolve late.test");
+    std::vector<uint32_t> times;
+    {
+        std::lock_guard<std::mutex> lock(late->mutex);
+        times = late->lookups;
+    }
+    ASSERT_GE(times.size(), 3u);
+    EXPECT_EQ(times[0], 0u);
+    for (size_t i = 1; i < times.size(); ++i) {
+        const uint32_t gap = times[i] - times[i - 1];
+        if (times[i] < 60'000) {
+            EXPECT_LE(gap, 1000u) << i;  // every period
+        } else {
+            EXPECT_GE(gap, 60'000u) << i;  // at most once a minute
+            EXPECT_LE(gap, 61'000u) << i;
+        }
+    }
+    EXPECT_GE(times.back(), 150'000u);
+    EXPECT_LE(times.back(), 211'000u);
+
+    // One lost sample per period until then, followed by answers only. Sequence numbers went
+    // on counting, so the first request on the wire carries the index of its sample.
+    EXPECT_GE(lost, 150u);
+    EXPECT_LE(lost, 212u);
+    ASSERT_GE(samples.size(), lost + 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (i < lost) {
+            EXPECT_EQ(samples[i], -1) << i;
+        } else {
+            EXPECT_GE(samples[i], 19) << i;
+            EXPECT_LE(samples[i], 80) << i;
+        }
+    }
+    auto requests = responder_.Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].sequence, lost);
 }
 
 TEST_P(IcmpProberOneProgramTest, ResponseTimeAcrossTickWrap) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -16,12 +17,14 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "core/host_table.h"
 #include "core/probers.h"
 #include "platform/error_text.h"
+#include "platform/net.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/tcp_loopback.h"
 #include "support/lib/tcp_step_clock.h"
@@ -53,11 +56,12 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs = kWaitMs) {
 // A host table whose probers are the real TCP prober, with a count of probers that ended.
 class TcpProberFixture {
   public:
-    TcpProberFixture(Program program, Clock& clock, TcpStepClock* stepClock = nullptr)
+    TcpProberFixture(Program program, Clock& clock, TcpStepClock* stepClock = nullptr,
+                     HostResolver resolve = ResolveIPv4)
         : stepClock_(stepClock) {
         HostTable::Hooks hooks;
-        hooks.runProber = [this](HostTable& t, int hostNumber, uint32_t run) {
-            RunTcpProber(t, hostNumber, run);
+        hooks.runProber = [this, resolve](HostTable& t, int hostNumber, uint32_t run) {
+            RunTcpProberWith(t, hostNumber, run, resolve);
             std::lock_guard<std::mutex> lock(mutex_);
             ++finished_;
             done_.notify_all();
@@ -210,6 +214,35 @@ TEST(TcpProber, UnresolvableNameLosesEveryAttemptWithoutAMessage) {
     }
 }
 
+TEST(TcpProber, NameThatResolvesLateIsConnectedFromThenOn) {
+    TcpTestListener listener;
+    ASSERT_TRUE(listener.Valid());
+    TcpStepClock clock;
+    std::atomic<int> lookups{0};
+    // Unknown for the first two attempts, as before the network is up.
+    TcpProberFixture f(Program::Service, clock, &clock, [&](const std::string& name) {
+        return ++lookups <= 2 || name != "late.test" ? std::nullopt : ParseDottedIPv4("127.0.0.1");
+    });
+    ASSERT_EQ(f.table().AddHost("late.test", 1, listener.Port()), 0);
+    ASSERT_TRUE(clock.WaitParked(kWaitMs));
+    EXPECT_EQ(f.entry().lostCount, 1u);
+    clock.AllowUntil(60'000);
+    ASSERT_TRUE(WaitFor([&] { return f.entry().lostCount == 2u; }));
+    ASSERT_TRUE(clock.WaitParked(kWaitMs));
+    EXPECT_FALSE(listener.Accept(50).Valid());
+
+    clock.AllowUntil(120'000);
+    EXPECT_TRUE(listener.Accept(kWaitMs).Valid());
+    ASSERT_TRUE(clock.WaitParked(kWaitMs));
+    EXPECT_EQ(f.entry().successCount, 1u);
+    EXPECT_EQ(f.entry().up, 1);
+    EXPECT_EQ(Samples(f.table()), (std::vector<int32_t>{-1, -1, 0}));
+    clock.AllowUntil(180'000);
+    ASSERT_TRUE(WaitFor([&] { return f.entry().successCount == 2u; }));
+    EXPECT_EQ(lookups, 3);  // a known name is not looked up again
+    EXPECT_EQ(f.sink.Count(), 0u);
+}
+
 // ---------------------------------------------------------------------------------------
 // The held connection and the interval
 
@@ -291,6 +324,21 @@ TEST(TcpProber, StoppedHostEndsWithinAboutASecond) {
     EXPECT_LT(took, std::chrono::milliseconds(1300));
     EXPECT_EQ(f.table().runningProbers, 0);
     EXPECT_EQ(f.entry().successCount, 1u);
+}
+
+// Meant for ThreadSanitizer: the host list dialog's delete-then-add while the deleted
+// host's prober is still starting. Its read of the name must be ordered before the new
+// host's write; nothing else orders them here (runningProbers is a relaxed counter).
+TEST(TcpProber, StopThenAddInTheSameSlotWhileTheProberStarts) {
+    TcpRefusingPort closed;
+    SystemClock clock;
+    TcpProberFixture f(Program::Desktop, clock);
+    ASSERT_EQ(f.table().AddHost("127.0.0.1", 1, closed.Port()), 0);
+    ASSERT_TRUE(WaitFor([&] { return f.table().runningProbers == 1; }));
+    f.table().StopHost(0);
+    ASSERT_EQ(f.table().AddHost("localhost", 1, closed.Port()), 0);
+    ASSERT_TRUE(f.WaitProbersFinished(1));
+    EXPECT_EQ(f.entry().name, "localhost");
 }
 
 TEST(TcpProber, SlotTakenOverDuringTheWaitIsNotTouched) {

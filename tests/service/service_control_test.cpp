@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <mutex>
@@ -126,6 +129,41 @@ TEST(ServiceDispatcherTest, SignalsReachTheHandlerUntilTheBodyReturns) {
                 ElementsAre("ServiceCtrlHandler()", "Service start.", "ServiceCtrlHandler()",
                             "ServiceCtrlHandler()", "Service stopped."));
     EXPECT_THAT(reports.Get(), ElementsAre("READY=1", "STOPPING=1"));
+}
+
+TEST(ServiceDispatcherTest, HangUpIsLoggedAndIgnoredAndABrokenPipeEndsNothing) {
+    TempDir dir;
+    const pthread_t dispatcher = pthread_self();
+    ssize_t written = 0;
+    int writeError = 0;
+    bool runningAfter = false;
+    const int status = RunServiceDispatcher(
+        dir.path(),
+        [&](ServiceControl& control) {
+            pthread_kill(dispatcher, SIGHUP);
+            const bool logged = WaitForLogLines(dir.path(), 1);
+            // A write to a pipe nobody reads, as to a mail server that hung up.
+            int fds[2];
+            if (::pipe(fds) != 0) {
+                return 9;
+            }
+            ::close(fds[0]);
+            written = ::write(fds[1], "x", 1);
+            writeError = errno;
+            ::close(fds[1]);
+            runningAfter = control.Running();
+            pthread_kill(dispatcher, SIGTERM);
+            while (control.WaitWhileRunning(std::chrono::seconds(5))) {
+            }
+            return logged ? 0 : 8;
+        },
+        nullptr);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(written, -1);
+    EXPECT_EQ(writeError, EPIPE);
+    EXPECT_TRUE(runningAfter);
+    EXPECT_THAT(LogLines(dir.path()),
+                ElementsAre("SIGHUP ignored.", "ServiceCtrlHandler()", "Service stopped."));
 }
 
 TEST(ServiceDispatcherTest, ABodyThatGivesUpEndsTheDispatcherWithItsStatus) {

@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -50,13 +52,20 @@ TEST(ExecStartQuotingTest, ProgramPathDoublesOnlyPercentAndRefusesWhatSystemdRef
     EXPECT_EQ(QuoteExecProgram("/o/a\nb/HalvoricSvc"), std::nullopt);
 }
 
-TEST(UnitTextTest, SystemUnitRunsTheProgramWithTheDataFolder) {
-    EXPECT_EQ(UnitText("/usr/bin/HalvoricSvc", "/var/lib/Tarnwick", true),
+TEST(UnitTextTest, SystemUnitRunsTheProgramWithTheDataFolderAsItsOwnerOnceOnline) {
+    EXPECT_EQ(UnitText("/usr/bin/HalvoricSvc", "/var/lib/Tarnwick", true, "alice"),
               "[Unit]\n"
               "Description=Marrowind\n"
+              "Wants=network-online.target\n"
+              "After=network-online.target\n"
               "\n[Service]\n"
               "Type=notify\n"
+              "User=alice\n"
+              "AmbientCapabilities=CAP_NET_RAW\n"
               "ExecStart=\"/usr/bin/HalvoricSvc\" \"/var/lib/Tarnwick\"\n"
+              "Restart=on-failure\n"
+              "RestartSec=5\n"
+              "TimeoutStopSec=30\n"
               "\n[Install]\n"
               "WantedBy=multi-user.target\n");
 }
@@ -69,7 +78,11 @@ TEST(UnitTextTest, UserUnitIsWantedByTheDefaultTargetAndEscapesBothPaths) {
         std::string::npos)
         << text;
     EXPECT_NE(text.find("\nWantedBy=default.target\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("multi-user"), std::string::npos);
+    EXPECT_NE(text.find("\nRestart=on-failure\n"), std::string::npos) << text;
+    // A user manager can neither see the system's targets nor grant capabilities.
+    for (const char* systemOnly : {"multi-user", "network-online", "User=", "Capabilities"}) {
+        EXPECT_EQ(text.find(systemOnly), std::string::npos) << systemOnly;
+    }
 }
 
 TEST(UnitTextTest, SystemdAcceptsTheUnitWithSpecialCharactersInBothPaths) {
@@ -82,7 +95,7 @@ TEST(UnitTextTest, SystemdAcceptsTheUnitWithSpecialCharactersInBothPaths) {
     const std::string program = programDir + "/HalvoricSvc";
     std::filesystem::copy_file("/bin/true", program);
     const std::optional<std::string> text =
-        UnitText(program, dir.File("data %h $HOME \\ \"q\"\n"), true);
+        UnitText(program, dir.File("data %h $HOME \\ \"q\"\n"), true, "root");
     ASSERT_TRUE(text.has_value());
     WriteFileBytes(dir.File("halvoric.service"), *text);
 
@@ -137,7 +150,8 @@ class InstallTest : public ::testing::Test {
 
 TEST_F(InstallTest, SystemInstallWritesTheUnitReloadsAndEnables) {
     ASSERT_TRUE(InstallService(Seams(true), "/srv/data", out, err));
-    EXPECT_EQ(ReadFileBytes(UnitPath()), *UnitText("/opt/q/HalvoricSvc", "/srv/data", true));
+    EXPECT_EQ(ReadFileBytes(UnitPath()),
+              *UnitText("/opt/q/HalvoricSvc", "/srv/data", true, UnitUserOf("/srv/data")));
     EXPECT_THAT(runner.Lines(),
                 ElementsAre("systemctl daemon-reload", "systemctl enable halvoric.service"));
     EXPECT_THAT(FolderEntries(), ElementsAre("halvoric.service"));  // no temp file left
@@ -158,7 +172,30 @@ TEST_F(InstallTest, UserInstallUsesTheUserManagerAndEnablesLingering) {
 TEST_F(InstallTest, RelativeDataFolderIsRegisteredAsAnAbsolutePath) {
     ASSERT_TRUE(InstallService(Seams(true), "rel/data", out, err));
     const std::string absolute = (std::filesystem::current_path() / "rel/data").string();
-    EXPECT_EQ(ReadFileBytes(UnitPath()), *UnitText("/opt/q/HalvoricSvc", absolute, true));
+    EXPECT_EQ(ReadFileBytes(UnitPath()),
+              *UnitText("/opt/q/HalvoricSvc", absolute, true, UnitUserOf(absolute)));
+}
+
+TEST_F(InstallTest, SystemUnitRunsAsTheOwnerOfTheDataFolder) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    }
+    // 65534 is nobody; a number without a name in the user database stays a number.
+    for (uid_t uid : {uid_t{65534}, uid_t{54321}}) {
+        const struct passwd* pw = ::getpwuid(uid);
+        const std::string expected = pw != nullptr ? pw->pw_name : std::to_string(uid);
+        SCOPED_TRACE(expected);
+        TempDir data;
+        ASSERT_EQ(::chown(data.path().c_str(), uid, uid), 0);
+        EXPECT_EQ(UnitUserOf(data.path()), expected);
+        // A folder not made yet belongs to whoever owns the folder it will be made in.
+        EXPECT_EQ(UnitUserOf(data.path() + "/not/yet"), expected);
+
+        ::unlink(UnitPath().c_str());
+        ASSERT_TRUE(InstallService(Seams(true), data.path(), out, err));
+        EXPECT_NE(ReadFileBytes(UnitPath()).find("\nUser=" + expected + "\n"), std::string::npos);
+        ASSERT_EQ(::chown(data.path().c_str(), 0, 0), 0);
+    }
 }
 
 TEST_F(InstallTest, InstallingOverAnExistingUnitFailsAndKeepsTheOldOne) {
