@@ -1,6 +1,6 @@
 #include "core/host_table.h"
 
-#include <cstdio>
+#include <string>
 
 #include "platform/utf8.h"
 
@@ -296,15 +296,11 @@ void HostTable::ProberLeft() {
 
 std::string HostTable::PaneCaption(int slot) const {
     const HostEntry& e = entries_[slot];
-    char caption[400];
     if (e.isIcmp) {
-        std::snprintf(caption, sizeof caption, "%s:%d sec", e.name.c_str(),
-                      static_cast<int>(e.probeValue / 1000));
-    } else {
-        std::snprintf(caption, sizeof caption, "%s:port %d:%d min", e.name.c_str(),
-                      static_cast<int>(e.port), static_cast<int>(e.probeValue));
+        return e.name + ":" + std::to_string(static_cast<int>(e.probeValue / 1000)) + " sec";
     }
-    return caption;
+    return e.name + ":port " + std::to_string(static_cast<int>(e.port)) + ":" +
+           std::to_string(static_cast<int>(e.probeValue)) + " min";
 }
 
 }  // namespace qv

@@ -1,19 +1,16 @@
 #include "core/watcher.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <string>
 
 namespace qv {
 
 std::string StatusText(const HostEntry& entry, bool up) {
-    char text[512];
     if (entry.isIcmp) {
-        std::snprintf(text, sizeof text, "Host %s is %s", entry.name.c_str(), up ? "UP" : "DOWN");
-    } else {
-        std::snprintf(text, sizeof text, "Host %s port %d is %s", entry.name.c_str(),
-                      static_cast<int>(entry.port), up ? "reachable" : "unreachable");
+        return "Host " + entry.name + " is " + (up ? "UP" : "DOWN");
     }
-    return text;
+    return "Host " + entry.name + " port " + std::to_string(static_cast<int>(entry.port)) + " is " +
+           (up ? "reachable" : "unreachable");
 }
 
 void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind,
