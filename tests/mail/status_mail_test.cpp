@@ -101,6 +101,17 @@ TEST_F(StatusMailTest, SmtpMailSenderSendsWithItsProgramAndTimeouts) {
     peer.On(SmtpStage::Greeting, SmtpAction::Reply("220 hi\r\n"));
     EXPECT_TRUE(seam.Send("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up"));
     EXPECT_EQ(errors.size(), 1u);
+
+    // The worker's way: the error comes back to the caller, not to the hook.
+    peer.On(SmtpStage::Mail, SmtpAction::Reply("451 later\r\n"));
+    std::string error;
+    EXPECT_FALSE(seam.SendReporting("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up", &error));
+    EXPECT_EQ(error, "451:SMTP server error [sResponse='451 later\r\n']");
+    EXPECT_EQ(errors.size(), 1u);
+    // After an abort no conversation starts, however willing the server.
+    peer.On(SmtpStage::Mail, SmtpAction::Reply("250 ok\r\n"));
+    seam.Abort();
+    EXPECT_FALSE(seam.SendReporting("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up", &error));
 }
 
 }  // namespace
