@@ -86,6 +86,8 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
     e.successCount = 0;
     e.stateSeconds = 0;
     e.mailSent = 0;
+    // A message of the slot's previous host may still be out; its result is not this one's.
+    e.mailPending = 0;
     e.soundPlayed = 0;
     e.traceStarted = 0;
     e.previousUp = 0;
@@ -180,6 +182,8 @@ void HostTable::CopyHost(int dest, int src) {
     d.traceStarted = s.traceStarted;
     d.previousUp = s.previousUp;
     d.trayShown = s.trayShown;
+    d.mailStretch = s.mailStretch;
+    d.mailPending = s.mailPending;
     d.traceCount = s.traceCount;
     d.icmpSequence = s.icmpSequence;
     d.secondsToNextProbe = s.secondsToNextProbe;
