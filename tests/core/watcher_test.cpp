@@ -25,8 +25,13 @@ HostTable::Hooks NoProbers() {
 
 class WatcherTest : public ::testing::Test {
   protected:
-    explicit WatcherTest(Program program = Program::Service)
-        : ctx(program, dir.path(), MonitorSeams{clock, sink, sound, trace, mail}, NoProbers()) {
+    // With `gatedMail` each conversation of the mail worker ends when the test says.
+    explicit WatcherTest(Program program = Program::Service, bool gatedMail = false)
+        : gatedMail_(gatedMail),
+          ctx(program, dir.path(),
+              MonitorSeams{clock, sink, sound, trace,
+                           gatedMail ? static_cast<MailSender&>(gated) : mail},
+              NoProbers()) {
         NotifySettings& icmp = ctx.settings.icmp;
         icmp.emailEnabled = 1;
         icmp.emailAfter = 60;
@@ -46,14 +51,14 @@ class WatcherTest : public ::testing::Test {
         return ctx.table.Entry(slot);
     }
 
-    // Runs `ticks` watcher ticks of one host with `up` held at the given value. The mail
-    // worker finishes between ticks, as it does with a server that answers at once.
-    void Ticks(HostEntry& e, uint8_t up, int ticks, std::string* tray = nullptr) {
+    // Runs `ticks` watcher ticks of one host with `up` held at the given value. Unless
+    // gated, the mail worker finishes between ticks, like a server that answers at once.
+    void Ticks(HostEntry& e, uint8_t up, int ticks = 1, std::string* tray = nullptr) {
         e.up = up;
         const NotifySettings& kind = e.isIcmp ? ctx.settings.icmp : ctx.settings.tcp;
         for (int i = 0; i < ticks; ++i) {
             WatchHost(ctx, e, kind, ctx.settings.general, tray);
-            ASSERT_TRUE(ctx.mailQueue.WaitIdle());
+            ASSERT_TRUE(gatedMail_ || ctx.mailQueue.WaitIdle());
         }
     }
 
@@ -71,6 +76,8 @@ class WatcherTest : public ::testing::Test {
     FakeSoundPlayer sound;
     FakeTraceroute trace;
     FakeMailSender mail;
+    test::GatedMailSender gated;
+    const bool gatedMail_;
     MonitorContext ctx;
 };
 
@@ -197,45 +204,23 @@ TEST_F(WatcherTest, FailingMailIsRetriedEveryTickUntilItGoesThrough) {
     EXPECT_EQ(mail.attempts.size(), 6u);
 }
 
-// The watcher with a mail worker whose conversations end when the test says.
-class MailWorkerWatcherTest : public ::testing::Test {
+class MailWorkerWatcherTest : public WatcherTest {
   protected:
-    MailWorkerWatcherTest()
-        : ctx(Program::Service, dir.path(), MonitorSeams{clock, sink, sound, trace, mail},
-              NoProbers()) {
-        ctx.settings.icmp.emailEnabled = 1;
+    MailWorkerWatcherTest() : WatcherTest(Program::Service, true) {
         ctx.settings.icmp.emailAfter = 3;
-        ctx.settings.icmp.emailAddress = "ops@localhost";
-    }
-    HostEntry& AddIcmp(const std::string& name) {
-        return ctx.table.Entry(*ctx.table.AddHost(name, 1000, 0));
-    }
-    void Ticks(HostEntry& e, uint8_t up, int ticks = 1) {
-        e.up = up;
-        for (int i = 0; i < ticks; ++i) {
-            WatchHost(ctx, e, ctx.settings.icmp, ctx.settings.general, nullptr);
-        }
     }
     // Ends the conversation in flight and lets the worker settle.
     void Answer(bool accepted) {
-        mail.Release(accepted);
+        gated.Release(accepted);
         EXPECT_TRUE(ctx.mailQueue.WaitIdle(std::chrono::seconds(5)));
     }
     using Subjects = std::vector<std::string>;
-
-    test::TempDir dir;
-    FakeClock clock{FakeClock::ToCalendar(2026, 12, 9, 12, 0, 0)};
-    test::RecordingMessageSink sink;
-    FakeSoundPlayer sound;
-    FakeTraceroute trace;
-    test::GatedMailSender mail;
-    MonitorContext ctx;
 };
 
 TEST_F(MailWorkerWatcherTest, MailFlagWaitsForAcceptanceAndFailuresAreRetriedLater) {
     HostEntry& e = AddIcmp("a");
     Ticks(e, 0, 3);
-    EXPECT_EQ(mail.WaitForBegun(1), Subjects{"Host a is DOWN"});
+    EXPECT_EQ(gated.WaitForBegun(1), Subjects{"Host a is DOWN"});
     // While the conversation lasts, ticks go on without a flag or a second message.
     Ticks(e, 0, 5);
     EXPECT_EQ(e.mailSent, 0);
@@ -244,33 +229,33 @@ TEST_F(MailWorkerWatcherTest, MailFlagWaitsForAcceptanceAndFailuresAreRetriedLat
     Answer(false);
     EXPECT_EQ(e.mailSent, 0);
     Ticks(e, 0);  // collects the failure and queues the message again
-    EXPECT_EQ(mail.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is DOWN"}));
+    EXPECT_EQ(gated.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is DOWN"}));
     Answer(true);
     EXPECT_EQ(e.mailSent, 0);
     Ticks(e, 0);
     EXPECT_EQ(e.mailSent, 1);
     Ticks(e, 0, 100);
     EXPECT_TRUE(ctx.mailQueue.WaitIdle());
-    EXPECT_EQ(mail.WaitForBegun(0).size(), 2u);
+    EXPECT_EQ(gated.WaitForBegun(0).size(), 2u);
 }
 
 TEST_F(MailWorkerWatcherTest, LateAnswerMarksNeitherTheNextStretchNorTheSlotsNextHost) {
     HostEntry& e = AddIcmp("a");
     Ticks(e, 0, 3);
-    mail.WaitForBegun(1);
+    gated.WaitForBegun(1);
     // Up again before the DOWN message is through: the UP stretch is due after 3 ticks.
     Ticks(e, 1, 2);
     Answer(true);
     Ticks(e, 1);
     EXPECT_EQ(e.mailSent, 0);
-    EXPECT_EQ(mail.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is UP"}));
+    EXPECT_EQ(gated.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is UP"}));
     Answer(true);
     Ticks(e, 1);
     EXPECT_EQ(e.mailSent, 1);
 
     // The host is removed while its message is out; the next host takes the slot.
     Ticks(e, 0, 3);
-    mail.WaitForBegun(3);
+    gated.WaitForBegun(3);
     const int slot = static_cast<int>(&e - &ctx.table.Entry(0));
     ctx.table.StopHost(slot);
     HostEntry& next = ctx.table.Entry(*ctx.table.AddHost("b", 1000, 0));
@@ -279,11 +264,11 @@ TEST_F(MailWorkerWatcherTest, LateAnswerMarksNeitherTheNextStretchNorTheSlotsNex
     Answer(true);  // a's message, accepted
     Ticks(next, 0);
     EXPECT_EQ(next.mailSent, 0);
-    EXPECT_EQ(mail.WaitForBegun(4).back(), "Host b is DOWN");
+    EXPECT_EQ(gated.WaitForBegun(4).back(), "Host b is DOWN");
     Answer(false);
     Ticks(next, 0);
     EXPECT_EQ(next.mailSent, 0);
-    EXPECT_EQ(mail.WaitForBegun(5).back(), "Host b is DOWN");
+    EXPECT_EQ(gated.WaitForBegun(5).back(), "Host b is DOWN");
 }
 
 TEST_F(MailWorkerWatcherTest, HostMovedToAnotherSlotKeepsItsMessageInFlight) {
@@ -291,7 +276,7 @@ TEST_F(MailWorkerWatcherTest, HostMovedToAnotherSlotKeepsItsMessageInFlight) {
     HostEntry& e = AddIcmp("a");
     ctx.table.StopHost(0);
     Ticks(e, 0, 3);
-    mail.WaitForBegun(1);
+    gated.WaitForBegun(1);
     ctx.table.CopyHost(0, 1);
     ctx.table.StopHost(1);
     HostEntry& moved = ctx.table.Entry(0);
@@ -299,7 +284,7 @@ TEST_F(MailWorkerWatcherTest, HostMovedToAnotherSlotKeepsItsMessageInFlight) {
     Ticks(moved, 0, 5);
     EXPECT_EQ(moved.mailSent, 1);
     EXPECT_TRUE(ctx.mailQueue.WaitIdle(std::chrono::seconds(5)));
-    EXPECT_EQ(mail.WaitForBegun(0).size(), 1u);
+    EXPECT_EQ(gated.WaitForBegun(0).size(), 1u);
 }
 
 TEST_F(WatcherTest, ServiceTickWatchesEveryProbedHostInSlotOrder) {
