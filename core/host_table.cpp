@@ -1,8 +1,8 @@
 #include "core/host_table.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
+#include <string>
 
 #include "platform/utf8.h"
 
@@ -88,6 +88,8 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
     e.successCount = 0;
     e.stateSeconds = 0;
     e.mailSent = 0;
+    // A message of the slot's previous host may still be out; its result is not this one's.
+    e.mailPending = 0;
     e.soundPlayed = 0;
     e.traceStarted = 0;
     e.previousUp = 0;
@@ -182,6 +184,8 @@ void HostTable::CopyHost(int dest, int src) {
     d.traceStarted = s.traceStarted;
     d.previousUp = s.previousUp;
     d.trayShown = s.trayShown;
+    d.mailStretch = s.mailStretch;
+    d.mailPending = s.mailPending;
     d.traceCount = s.traceCount;
     d.icmpSequence = s.icmpSequence;
     d.secondsToNextProbe = s.secondsToNextProbe;
@@ -302,15 +306,11 @@ void HostTable::ProberLeft() {
 
 std::string HostTable::PaneCaption(int slot) const {
     const HostEntry& e = entries_[slot];
-    char caption[400];
     if (e.isIcmp) {
-        std::snprintf(caption, sizeof caption, "%s:%d sec", e.name.c_str(),
-                      static_cast<int>(e.probeValue / 1000));
-    } else {
-        std::snprintf(caption, sizeof caption, "%s:port %d:%d min", e.name.c_str(),
-                      static_cast<int>(e.port), static_cast<int>(e.probeValue));
+        return e.name + ":" + std::to_string(static_cast<int>(e.probeValue / 1000)) + " sec";
     }
-    return caption;
+    return e.name + ":port " + std::to_string(static_cast<int>(e.port)) + ":" +
+           std::to_string(static_cast<int>(e.probeValue)) + " min";
 }
 
 }  // namespace qv

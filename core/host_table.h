@@ -51,6 +51,10 @@ struct HostEntry {
     Relaxed<uint8_t> traceStarted;
     Relaxed<uint8_t> previousUp;
     Relaxed<uint8_t> trayShown;
+    // The watcher's number of the current up or down stretch, and whether a status mail of
+    // this host is with the mail worker (its result is collected by a later tick).
+    Relaxed<uint32_t> mailStretch;
+    Relaxed<uint8_t> mailPending;
     Relaxed<uint32_t> traceCount;
     Relaxed<uint16_t> icmpSequence;
     // Service program: zero samples still to append before the next probe result.

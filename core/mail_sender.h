@@ -1,5 +1,5 @@
-// The seam the status watcher sends its status mail through; the mail layer provides the
-// SMTP implementation, tests a recording fake.
+// The seam the status watcher's mail worker sends status mail through; the mail layer
+// provides the SMTP implementation, tests recording fakes.
 #pragma once
 
 #include <string>
@@ -13,6 +13,17 @@ class MailSender {
     virtual bool Send(const std::string& server, int port, const std::string& from,
                       const std::string& to, const std::string& subject,
                       const std::string& body) = 0;
+    // Send, handing the reason of a failure to *error (empty when the sender gives none)
+    // instead of reporting it in its own way.
+    virtual bool SendReporting(const std::string& server, int port, const std::string& from,
+                               const std::string& to, const std::string& subject,
+                               const std::string& body, std::string* error) {
+        error->clear();
+        return Send(server, port, from, to, subject, body);
+    }
+    // Called from another thread: ends a conversation in flight at once and refuses every
+    // later one, so whoever waits for the sending thread never waits on a mail server.
+    virtual void Abort() {}
 };
 
 }  // namespace qv

@@ -10,6 +10,7 @@ MonitorContext::MonitorContext(Program program, std::string dataDirectory, Monit
       dataDirectory(std::move(dataDirectory)),
       seams(seams),
       table(program, seams.clock, seams.sink, std::move(hooks)),
-      dailyTrigger(table) {}
+      dailyTrigger(table),
+      mailQueue(seams.mail, seams.clock) {}
 
 }  // namespace qv

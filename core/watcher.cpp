@@ -1,19 +1,16 @@
 #include "core/watcher.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <optional>
 
 namespace qv {
 
 std::string StatusText(const HostEntry& entry, bool up) {
-    char text[512];
     if (entry.isIcmp) {
-        std::snprintf(text, sizeof text, "Host %s is %s", entry.name.c_str(), up ? "UP" : "DOWN");
-    } else {
-        std::snprintf(text, sizeof text, "Host %s port %d is %s", entry.name.c_str(),
-                      static_cast<int>(entry.port), up ? "reachable" : "unreachable");
+        return "Host " + entry.name + " is " + (up ? "UP" : "DOWN");
     }
-    return text;
+    return "Host " + entry.name + " port " + std::to_string(static_cast<int>(entry.port)) + " is " +
+           (up ? "reachable" : "unreachable");
 }
 
 void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind,
@@ -43,15 +40,33 @@ void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind
         }
         entry.stateSeconds = 0;
     }
+    // A count that starts from 0 begins a stretch: after a change, and also after the
+    // daily reset or an options change cleared it.
+    if (entry.stateSeconds == 0) {
+        entry.mailStretch += 1;
+    }
     entry.stateSeconds += 1;
     entry.previousUp = up;
     const int64_t seconds = entry.stateSeconds;
 
-    if (seconds >= emailPeriod && kind.emailEnabled && entry.mailSent == 0) {
+    // The mail worker's answer counts only for the stretch the message announced; a
+    // failure leaves mailSent at 0, so the message is queued again below.
+    if (entry.mailPending != 0) {
+        if (std::optional<MailResult> result = ctx.mailQueue.TakeResult(entry.run)) {
+            entry.mailPending = 0;
+            if (result->accepted && result->stretch == entry.mailStretch) {
+                entry.mailSent = 1;
+            }
+        }
+    }
+    if (seconds >= emailPeriod && kind.emailEnabled && entry.mailSent == 0 &&
+        entry.mailPending == 0) {
         const std::string text = StatusText(entry, up != 0);
-        const bool sent = ctx.seams.mail.Send(kind.smtpServer, kind.smtpPort, kind.emailAddress,
-                                              kind.emailAddress, text, text);
-        entry.mailSent = sent ? 1 : 0;
+        if (ctx.mailQueue.Enqueue(MailRequest{entry.run, entry.mailStretch, kind.smtpServer,
+                                              kind.smtpPort, kind.emailAddress, kind.emailAddress,
+                                              text, text})) {
+            entry.mailPending = 1;
+        }
     }
     if (desktop && trayText != nullptr && seconds >= trayPeriod && kind.trayEnabled &&
         entry.trayShown == 0) {

@@ -1,5 +1,6 @@
 // The status watcher: once a second per host, follow up/down stretches and give the
 // e-mail, tray notice, alarm sound and traceroute when they fall due, once per stretch.
+// Mail goes to the context's mail worker; the tick never waits on a mail server.
 #pragma once
 
 #include <string>
@@ -14,7 +15,8 @@ namespace qv {
 std::string StatusText(const HostEntry& entry, bool up);
 
 // One tick for one host. `trayText` collects the tick's tray notice lines (desktop
-// program); the service program passes nullptr.
+// program); the service program passes nullptr. A due mail is queued; its flag is set
+// by a later tick that collects the worker's acceptance.
 void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind,
                const GeneralOptions& general, std::string* trayText);
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <optional>
 
+#include <sys/socket.h>
+
 namespace qv {
 
 namespace {
@@ -83,6 +85,30 @@ std::string AddressHex(uint32_t networkOrderAddress) {
     return Printf("%x", static_cast<unsigned>(value));
 }
 
+void SmtpAbort::Abort() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+    if (fd_ >= 0) {
+        ::shutdown(fd_, SHUT_RDWR);
+    }
+}
+
+bool SmtpAbort::Aborted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aborted_;
+}
+
+bool SmtpAbort::Attach(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fd_ = aborted_ ? -1 : fd;
+    return !aborted_;
+}
+
+void SmtpAbort::Detach() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fd_ = -1;
+}
+
 CSMTP::CSMTP(Program program, std::string server, int port, Clock& clock)
     : nPort(port), sServer(std::move(server)), program_(program), clock_(clock) {}
 
@@ -98,6 +124,9 @@ void CSMTP::SetTimeouts(int connectMs, int replyMs) {
 }
 
 void CSMTP::DropConnection() {
+    if (abort_ != nullptr) {
+        abort_->Detach();
+    }
     socket_.Close();
     pending_.clear();
     bConnected = false;
@@ -178,9 +207,18 @@ bool CSMTP::OpenConnection() {
     }
     pending_.clear();
 
+    // An abort after this point shuts the socket down, which ends the connect at once.
+    if (abort_ != nullptr && !abort_->Attach(socket_.Fd())) {
+        sError = kSocketError;
+        DropConnection();
+        return false;
+    }
+
     std::optional<uint32_t> address = ResolveIPv4(sServer);
     int connectError = EINVAL;
-    if (address && nPort > 0 && nPort <= 65535) {
+    if (abort_ != nullptr && abort_->Aborted()) {
+        connectError = ECONNABORTED;
+    } else if (address && nPort > 0 && nPort <= 65535) {
         connectError = socket_.Connect(*address, static_cast<uint16_t>(nPort), connectMs_);
     }
     if (connectError != 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "core/program.h"
@@ -39,6 +40,23 @@ inline constexpr const char* kSmtpInvalidMessageText = "Invalid character in add
 // Error text for a server name holding CR, LF or NUL.
 inline constexpr const char* kSmtpInvalidServerText = "Invalid character in server name";
 
+// Lets another thread end a client's conversation at once: the socket is shut down, so a
+// connect, send or receive in progress returns, and no later connection is made.
+class SmtpAbort {
+  public:
+    void Abort();
+    bool Aborted();
+    // The client's socket while it is open; false (and nothing kept) once aborted.
+    bool Attach(int fd);
+    // Before the socket is closed, so that a late Abort cannot reach a reused descriptor.
+    void Detach();
+
+  private:
+    std::mutex mutex_;
+    bool aborted_ = false;
+    int fd_ = -1;
+};
+
 class CSMTP {
   public:
     // Stores the server and port; no network activity.
@@ -59,6 +77,8 @@ class CSMTP {
 
     // Bounds for connecting and for waiting for each whole reply (and for each send).
     void SetTimeouts(int connectMs, int replyMs);
+    // Another thread may end the conversation through `abort` (which must outlive it).
+    void SetAbort(SmtpAbort* abort) { abort_ = abort; }
 
     // Builds the header and makes the body end with CR LF.
     virtual bool PrepareMessage(CMailMessage& message);
@@ -94,6 +114,7 @@ class CSMTP {
     std::string pending_;  // bytes received after the last whole reply
     int connectMs_ = kSmtpDefaultConnectMs;
     int replyMs_ = kSmtpDefaultReplyMs;
+    SmtpAbort* abort_ = nullptr;
 };
 
 // "%x" text of an IPv4 address (network byte order) read as a 32-bit number whose lowest

@@ -27,7 +27,7 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
 bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
-                    const MailTimeouts& timeouts) {
+                    const MailTimeouts& timeouts, SmtpAbort* abort) {
     CMailMessage message;
     message.sFrom = from;
     message.AddRecipient(to, to);
@@ -36,6 +36,7 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
 
     CSMTP smtp(program, server, port, clock);
     smtp.SetTimeouts(timeouts.connectMs, timeouts.replyMs);
+    smtp.SetAbort(abort);
     // A message that would inject lines is refused before the server is even contacted.
     if (!smtp.CheckMessage(message)) {
         Report(onError, smtp.ErrorText());
@@ -60,7 +61,16 @@ bool SmtpMailSender::Send(const std::string& server, int port, const std::string
                           const std::string& to, const std::string& subject,
                           const std::string& body) {
     return SendStatusMail(program_, clock_, server, port, from, to, subject, body, onError_,
-                          timeouts_);
+                          timeouts_, &abort_);
+}
+
+bool SmtpMailSender::SendReporting(const std::string& server, int port, const std::string& from,
+                                   const std::string& to, const std::string& subject,
+                                   const std::string& body, std::string* error) {
+    error->clear();
+    const MailErrorHook keep = [error](const std::string& text) { *error = text; };
+    return SendStatusMail(program_, clock_, server, port, from, to, subject, body, keep, timeouts_,
+                          &abort_);
 }
 
 void SmtpMailSender::SetTimeouts(int connectMs, int replyMs) {

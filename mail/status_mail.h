@@ -25,17 +25,23 @@ struct MailTimeouts {
 bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError);
+// `abort`, when given, lets another thread end the conversation at once.
 bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
-                    const MailTimeouts& timeouts);
+                    const MailTimeouts& timeouts, SmtpAbort* abort = nullptr);
 
-// Sends through SMTP with SendStatusMail.
+// Sends through SMTP with SendStatusMail. Send reports failures to onError,
+// SendReporting to its caller. After Abort every conversation fails at once.
 class SmtpMailSender final : public MailSender {
   public:
     SmtpMailSender(Program program, Clock& clock, MailErrorHook onError);
     bool Send(const std::string& server, int port, const std::string& from, const std::string& to,
               const std::string& subject, const std::string& body) override;
+    bool SendReporting(const std::string& server, int port, const std::string& from,
+                       const std::string& to, const std::string& subject, const std::string& body,
+                       std::string* error) override;
+    void Abort() override { abort_.Abort(); }
     void SetTimeouts(int connectMs, int replyMs);
 
   private:
@@ -43,6 +49,7 @@ class SmtpMailSender final : public MailSender {
     Clock& clock_;
     MailErrorHook onError_;
     MailTimeouts timeouts_;
+    SmtpAbort abort_;
 };
 
 }  // namespace qv

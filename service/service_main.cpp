@@ -32,18 +32,20 @@ void Monitor(ServiceControl& control) {
     ServiceLogSink sink(dataDir);
     GstSoundPlayer sound(sink);
     TracerouteCapture traceroute(dataDir, sink);
-    SmtpMailSender mail(Program::Service, clock,
-                        [&dataDir](const std::string& error) { WriteServiceLog(dataDir, error); });
+    // The mail worker reports each failure, with repeats collapsed, to the log.
+    SmtpMailSender mail(Program::Service, clock, MailErrorHook{});
     HostTable::Hooks hooks;
     hooks.onAddHost = [&dataDir](const std::string& name) { WriteServiceLog(dataDir, name); };
     MonitorContext context(Program::Service, dataDir,
                            MonitorSeams{clock, sink, sound, traceroute, mail}, std::move(hooks));
+    context.mailQueue.SetErrorHook(
+        [&dataDir](const std::string& error) { WriteServiceLog(dataDir, error); });
 
     LoadHostList(dataDir, context.table);
     LoadSettings(dataDir, context.settings, Program::Service, RunningProgramPath());
 
     // A stop request lets the current tick (and a daily report it writes) finish, and
-    // cuts the pause short.
+    // cuts the pause short; the context's end then aborts a mail in flight.
     while (control.Running()) {
         ServiceTick(context);
         control.WaitWhileRunning(kTickPause);

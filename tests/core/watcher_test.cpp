@@ -25,8 +25,13 @@ HostTable::Hooks NoProbers() {
 
 class WatcherTest : public ::testing::Test {
   protected:
-    explicit WatcherTest(Program program = Program::Service)
-        : ctx(program, dir.path(), MonitorSeams{clock, sink, sound, trace, mail}, NoProbers()) {
+    // With `gatedMail` each conversation of the mail worker ends when the test says.
+    explicit WatcherTest(Program program = Program::Service, bool gatedMail = false)
+        : gatedMail_(gatedMail),
+          ctx(program, dir.path(),
+              MonitorSeams{clock, sink, sound, trace,
+                           gatedMail ? static_cast<MailSender&>(gated) : mail},
+              NoProbers()) {
         NotifySettings& icmp = ctx.settings.icmp;
         icmp.emailEnabled = 1;
         icmp.emailAfter = 60;
@@ -46,12 +51,14 @@ class WatcherTest : public ::testing::Test {
         return ctx.table.Entry(slot);
     }
 
-    // Runs `ticks` watcher ticks of one host with `up` held at the given value.
-    void Ticks(HostEntry& e, uint8_t up, int ticks, std::string* tray = nullptr) {
+    // Runs `ticks` watcher ticks of one host with `up` held at the given value. Unless
+    // gated, the mail worker finishes between ticks, like a server that answers at once.
+    void Ticks(HostEntry& e, uint8_t up, int ticks = 1, std::string* tray = nullptr) {
         e.up = up;
         const NotifySettings& kind = e.isIcmp ? ctx.settings.icmp : ctx.settings.tcp;
         for (int i = 0; i < ticks; ++i) {
             WatchHost(ctx, e, kind, ctx.settings.general, tray);
+            ASSERT_TRUE(gatedMail_ || ctx.mailQueue.WaitIdle());
         }
     }
 
@@ -69,6 +76,8 @@ class WatcherTest : public ::testing::Test {
     FakeSoundPlayer sound;
     FakeTraceroute trace;
     FakeMailSender mail;
+    test::GatedMailSender gated;
+    const bool gatedMail_;
     MonitorContext ctx;
 };
 
@@ -195,6 +204,89 @@ TEST_F(WatcherTest, FailingMailIsRetriedEveryTickUntilItGoesThrough) {
     EXPECT_EQ(mail.attempts.size(), 6u);
 }
 
+class MailWorkerWatcherTest : public WatcherTest {
+  protected:
+    MailWorkerWatcherTest() : WatcherTest(Program::Service, true) {
+        ctx.settings.icmp.emailAfter = 3;
+    }
+    // Ends the conversation in flight and lets the worker settle.
+    void Answer(bool accepted) {
+        gated.Release(accepted);
+        EXPECT_TRUE(ctx.mailQueue.WaitIdle(std::chrono::seconds(5)));
+    }
+    using Subjects = std::vector<std::string>;
+};
+
+TEST_F(MailWorkerWatcherTest, MailFlagWaitsForAcceptanceAndFailuresAreRetriedLater) {
+    HostEntry& e = AddIcmp("a");
+    Ticks(e, 0, 3);
+    EXPECT_EQ(gated.WaitForBegun(1), Subjects{"Host a is DOWN"});
+    // While the conversation lasts, ticks go on without a flag or a second message.
+    Ticks(e, 0, 5);
+    EXPECT_EQ(e.mailSent, 0);
+    EXPECT_EQ(e.stateSeconds, 8);
+
+    Answer(false);
+    EXPECT_EQ(e.mailSent, 0);
+    Ticks(e, 0);  // collects the failure and queues the message again
+    EXPECT_EQ(gated.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is DOWN"}));
+    Answer(true);
+    EXPECT_EQ(e.mailSent, 0);
+    Ticks(e, 0);
+    EXPECT_EQ(e.mailSent, 1);
+    Ticks(e, 0, 100);
+    EXPECT_TRUE(ctx.mailQueue.WaitIdle());
+    EXPECT_EQ(gated.WaitForBegun(0).size(), 2u);
+}
+
+TEST_F(MailWorkerWatcherTest, LateAnswerMarksNeitherTheNextStretchNorTheSlotsNextHost) {
+    HostEntry& e = AddIcmp("a");
+    Ticks(e, 0, 3);
+    gated.WaitForBegun(1);
+    // Up again before the DOWN message is through: the UP stretch is due after 3 ticks.
+    Ticks(e, 1, 2);
+    Answer(true);
+    Ticks(e, 1);
+    EXPECT_EQ(e.mailSent, 0);
+    EXPECT_EQ(gated.WaitForBegun(2), (Subjects{"Host a is DOWN", "Host a is UP"}));
+    Answer(true);
+    Ticks(e, 1);
+    EXPECT_EQ(e.mailSent, 1);
+
+    // The host is removed while its message is out; the next host takes the slot.
+    Ticks(e, 0, 3);
+    gated.WaitForBegun(3);
+    const int slot = static_cast<int>(&e - &ctx.table.Entry(0));
+    ctx.table.StopHost(slot);
+    HostEntry& next = ctx.table.Entry(*ctx.table.AddHost("b", 1000, 0));
+    ASSERT_EQ(&next, &e);
+    Ticks(next, 0, 2);
+    Answer(true);  // a's message, accepted
+    Ticks(next, 0);
+    EXPECT_EQ(next.mailSent, 0);
+    EXPECT_EQ(gated.WaitForBegun(4).back(), "Host b is DOWN");
+    Answer(false);
+    Ticks(next, 0);
+    EXPECT_EQ(next.mailSent, 0);
+    EXPECT_EQ(gated.WaitForBegun(5).back(), "Host b is DOWN");
+}
+
+TEST_F(MailWorkerWatcherTest, HostMovedToAnotherSlotKeepsItsMessageInFlight) {
+    ctx.table.AddHost("gone", 1000, 0);
+    HostEntry& e = AddIcmp("a");
+    ctx.table.StopHost(0);
+    Ticks(e, 0, 3);
+    gated.WaitForBegun(1);
+    ctx.table.CopyHost(0, 1);
+    ctx.table.StopHost(1);
+    HostEntry& moved = ctx.table.Entry(0);
+    Answer(true);
+    Ticks(moved, 0, 5);
+    EXPECT_EQ(moved.mailSent, 1);
+    EXPECT_TRUE(ctx.mailQueue.WaitIdle(std::chrono::seconds(5)));
+    EXPECT_EQ(gated.WaitForBegun(0).size(), 1u);
+}
+
 TEST_F(WatcherTest, ServiceTickWatchesEveryProbedHostInSlotOrder) {
     ctx.settings.icmp.soundAfter = 3;
     HostEntry& a = AddIcmp("a");
@@ -242,6 +334,35 @@ TEST_F(DesktopWatcherTest, TrayLinesAreCollectedOncePerStretch) {
     tray.clear();
     Ticks(e, 1, 5, &tray);
     EXPECT_EQ(tray, "Host a is UP\r\n");
+}
+
+TEST_F(WatcherTest, StatusTextAndPaneCaptionKeepLongMultiByteNamesWhole) {
+    std::string longName;
+    for (size_t i = 0; i < kMaxNameChars; ++i) {
+        longName += "\xe6\xbc\xa2";  // one 3-byte character
+    }
+    struct Case {
+        std::string name;
+        int port;
+        int32_t probeValue;
+        bool up;
+        std::string status;
+        std::string caption;
+    };
+    const Case cases[] = {
+        {"router", 0, 5000, true, "Host router is UP", "router:5 sec"},
+        {longName, 0, 1000, false, "Host " + longName + " is DOWN", longName + ":1 sec"},
+        {longName, 8080, 5, true, "Host " + longName + " port 8080 is reachable",
+         longName + ":port 8080:5 min"},
+        {"web", 80, 2, false, "Host web port 80 is unreachable", "web:port 80:2 min"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status.substr(0, 20));
+        const int slot = *ctx.table.AddHost(c.name, c.probeValue, c.port);
+        EXPECT_EQ(StatusText(ctx.table.Entry(slot), c.up), c.status);
+        EXPECT_EQ(ctx.table.PaneCaption(slot), c.caption);
+        ctx.table.StopHost(slot);
+    }
 }
 
 TEST_F(WatcherTest, ServiceProgramNeverWritesTrayText) {

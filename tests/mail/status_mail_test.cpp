@@ -1,14 +1,25 @@
-// Tests of sending one status mail, as the watcher does, against the scripted peer.
+// Tests of sending one status mail, as the watcher's mail worker does, against the
+// scripted peer; and, for real, a mail server that never answers the service's ticks.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <vector>
 
+#include "core/watcher.h"
 #include "mail/status_mail.h"
 #include "platform/clock.h"
 #include "platform/net.h"
+#include "support/lib/fake_seams.h"
+#include "support/lib/recording_sink.h"
 #include "support/lib/smtp_peer.h"
 #include "support/lib/tcp_loopback.h"
+#include "support/lib/temp_dir.h"
 
 namespace qv {
 namespace {
@@ -101,6 +112,86 @@ TEST_F(StatusMailTest, SmtpMailSenderSendsWithItsProgramAndTimeouts) {
     peer.On(SmtpStage::Greeting, SmtpAction::Reply("220 hi\r\n"));
     EXPECT_TRUE(seam.Send("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up"));
     EXPECT_EQ(errors.size(), 1u);
+
+    // The worker's way: the error comes back to the caller, not to the hook.
+    peer.On(SmtpStage::Mail, SmtpAction::Reply("451 later\r\n"));
+    std::string error;
+    EXPECT_FALSE(seam.SendReporting("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up", &error));
+    EXPECT_EQ(error, "451:SMTP server error [sResponse='451 later\r\n']");
+    EXPECT_EQ(errors.size(), 1u);
+    // After an abort no conversation starts, however willing the server.
+    peer.On(SmtpStage::Mail, SmtpAction::Reply("250 ok\r\n"));
+    seam.Abort();
+    EXPECT_FALSE(seam.SendReporting("127.0.0.1", peer.Port(), "me@x", "me@x", "up", "up", &error));
+}
+
+HostTable::Hooks NoProbers() {
+    HostTable::Hooks hooks;
+    hooks.runProber = [](HostTable&, int, uint32_t) {};
+    return hooks;
+}
+
+// Real time, end to end: three hosts are due while the mail server says nothing, or never
+// even completes the connection. The service's loop still ticks once a second, and the
+// end of the monitoring aborts the conversation instead of waiting out its 10 s or 30 s.
+TEST(StatusMailWorkerTest, SilentServerHoldsNeitherTheTicksNorTheStop) {
+    using std::chrono::steady_clock;
+    SmtpPeer silent;
+    silent.On(SmtpStage::Greeting, SmtpAction::Silent());
+    // A listener whose accept queue is full: the kernel drops further connection requests.
+    test::TcpTestListener full(0);
+    UniqueFd queued = test::TcpConnectLoopback(full.Port());
+    ASSERT_TRUE(queued.Valid());
+    {
+        int error = 0;
+        TcpSocket probe = TcpSocket::Create(&error);
+        ASSERT_EQ(probe.Connect(htonl(INADDR_LOOPBACK), full.Port(), 200), ETIMEDOUT);
+    }
+    struct Server {
+        const char* what;
+        uint16_t port;
+    };
+    for (const Server& server :
+         {Server{"silent greeting", silent.Port()}, Server{"connect never ends", full.Port()}}) {
+        SCOPED_TRACE(server.what);
+        test::TempDir dir;
+        SystemClock clock;
+        test::RecordingMessageSink sink;
+        test::FakeSoundPlayer sound;
+        test::FakeTraceroute trace;
+        SmtpMailSender mail(Program::Service, clock, MailErrorHook{});
+        std::vector<std::string> errors;
+        auto ctx = std::make_unique<MonitorContext>(Program::Service, dir.path(),
+                                                    MonitorSeams{clock, sink, sound, trace, mail},
+                                                    NoProbers());
+        ctx->mailQueue.SetErrorHook([&errors](const std::string& e) { errors.push_back(e); });
+        NotifySettings& icmp = ctx->settings.icmp;
+        icmp.emailEnabled = 1;
+        icmp.emailAfter = 0;
+        icmp.emailAddress = "ops@localhost";
+        icmp.smtpServer = "127.0.0.1";
+        icmp.smtpPort = server.port;
+        for (const char* name : {"a", "b", "c"}) {
+            ctx->table.AddHost(name, 1000, 0);  // down, so due at the first tick
+        }
+
+        // The service's loop: a tick, then the rest of the second.
+        const auto start = steady_clock::now();
+        int ticks = 0;
+        while (steady_clock::now() < start + std::chrono::seconds(3)) {
+            ServiceTick(*ctx);
+            ++ticks;
+            std::this_thread::sleep_until(start + std::chrono::seconds(ticks));
+        }
+        EXPECT_EQ(ticks, 3);
+        EXPECT_EQ(ctx->table.Entry(2).mailPending, 1);
+
+        const auto stopAt = steady_clock::now();
+        ctx.reset();
+        EXPECT_LT(steady_clock::now() - stopAt, std::chrono::seconds(2));
+        EXPECT_TRUE(errors.empty());  // the abort is not the server's failure
+    }
+    EXPECT_TRUE(silent.WaitFinished(1, kWaitMs));  // the client hung up on it
 }
 
 }  // namespace
