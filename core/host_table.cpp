@@ -194,6 +194,59 @@ void HostTable::CopyHost(int dest, int src) {
     d.run = s.run;
 }
 
+namespace {
+
+template <typename T>
+void SwapRelaxed(Relaxed<T>& a, Relaxed<T>& b) {
+    T t = a.Load();
+    a.Store(b.Load());
+    b.Store(t);
+}
+
+}  // namespace
+
+void HostTable::ExchangeHosts(int a, int b) {
+    if (a == b || a < 0 || b < 0 || a >= kMaxHosts || b >= kMaxHosts) {
+        return;
+    }
+    HostEntry& x = entries_[a];
+    HostEntry& y = entries_[b];
+    std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+    // The runs first: a prober that looks while the rest is exchanged already sees that
+    // its slot is no longer its own.
+    SwapRelaxed(x.run, y.run);
+    x.name.swap(y.name);
+    x.nameA.swap(y.nameA);
+    x.samples.swap(y.samples);
+    SwapRelaxed(x.isIcmp, y.isIcmp);
+    SwapRelaxed(x.port, y.port);
+    SwapRelaxed(x.probeValue, y.probeValue);
+    SwapRelaxed(x.active, y.active);
+    SwapRelaxed(x.currentMs, y.currentMs);
+    SwapRelaxed(x.averageMs, y.averageMs);
+    SwapRelaxed(x.minMs, y.minMs);
+    SwapRelaxed(x.maxMs, y.maxMs);
+    SwapRelaxed(x.lostCount, y.lostCount);
+    SwapRelaxed(x.successCount, y.successCount);
+    SwapRelaxed(x.sumMs, y.sumMs);
+    SwapRelaxed(x.up, y.up);
+    SwapRelaxed(x.graphScale, y.graphScale);
+    SwapRelaxed(x.stateSeconds, y.stateSeconds);
+    SwapRelaxed(x.mailSent, y.mailSent);
+    SwapRelaxed(x.soundPlayed, y.soundPlayed);
+    SwapRelaxed(x.traceStarted, y.traceStarted);
+    SwapRelaxed(x.previousUp, y.previousUp);
+    SwapRelaxed(x.trayShown, y.trayShown);
+    SwapRelaxed(x.traceCount, y.traceCount);
+    SwapRelaxed(x.icmpSequence, y.icmpSequence);
+    SwapRelaxed(x.secondsToNextProbe, y.secondsToNextProbe);
+    SwapRelaxed(x.lastResult, y.lastResult);
+    SwapRelaxed(x.nextSampleTime, y.nextSampleTime);
+    // A mail in flight stays with its host: its result is matched by the run swapped above.
+    SwapRelaxed(x.mailStretch, y.mailStretch);
+    SwapRelaxed(x.mailPending, y.mailPending);
+}
+
 void HostTable::NoteSuccess(HostEntry& e, int32_t ms) {
     e.successCount += 1;
     e.currentMs = ms;

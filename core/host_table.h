@@ -108,6 +108,11 @@ class HostTable {
     void StopAllHosts();
     // Copies every field of src into dest, samples included.
     void CopyHost(int dest, int src);
+    // Exchanges every field of two slots, samples included, so each host keeps its
+    // statistics, history and flags in its new slot. The run numbers go with their hosts,
+    // so neither slot's prober owns its slot afterwards and both end at their next check;
+    // whoever moves hosts restarts the probing.
+    void ExchangeHosts(int a, int b);
 
     static void NoteSuccess(HostEntry& entry, int32_t ms);
     static void NoteLoss(HostEntry& entry);

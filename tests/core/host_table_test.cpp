@@ -235,6 +235,52 @@ TEST(HostTable, CopyHostIsDeep) {
     EXPECT_EQ(d.samples, (std::vector<int32_t>{4, 5, 6}));
 }
 
+// Visits every field of an entry but the names and samples.
+template <typename F>
+void ForEachValue(HostEntry& e, F f) {
+    f(e.isIcmp), f(e.port), f(e.probeValue), f(e.active), f(e.currentMs), f(e.averageMs);
+    f(e.minMs), f(e.maxMs), f(e.lostCount), f(e.successCount), f(e.sumMs), f(e.up);
+    f(e.graphScale), f(e.stateSeconds), f(e.mailSent), f(e.soundPlayed), f(e.traceStarted);
+    f(e.previousUp), f(e.trayShown), f(e.traceCount), f(e.icmpSequence);
+    f(e.secondsToNextProbe), f(e.lastResult), f(e.nextSampleTime), f(e.run), f(e.mailStretch);
+    f(e.mailPending);
+}
+
+std::vector<int64_t> Values(HostEntry& e) {
+    std::vector<int64_t> out;
+    ForEachValue(e, [&](auto& field) { out.push_back(static_cast<int64_t>(field.Load())); });
+    return out;
+}
+
+TEST(HostTable, ExchangeHostsSwapsEveryFieldAndEndsBothProbers) {
+    TableFixture f(Program::Desktop);
+    f.table.AddHost("one", 1000, 0);
+    f.table.AddHost("two", 7, 443);
+    int v = 2;
+    for (int slot : {0, 1}) {
+        ForEachValue(f.table.Entry(slot),
+                     [&](auto& field) { field = static_cast<decltype(field.Load())>(v++); });
+    }
+    const uint32_t runOne = f.table.Entry(0).run;
+    const uint32_t runTwo = f.table.Entry(1).run;
+    ASSERT_TRUE(f.table.ProberShouldRun(1, runOne));
+    f.table.Entry(0).samples = {1, 2};
+    f.table.Entry(1).samples = {3};
+    const std::vector<int64_t> one = Values(f.table.Entry(0));
+    const std::vector<int64_t> two = Values(f.table.Entry(1));
+
+    f.table.ExchangeHosts(0, 1);
+    EXPECT_EQ(Values(f.table.Entry(0)), two);
+    EXPECT_EQ(Values(f.table.Entry(1)), one);
+    EXPECT_EQ(f.table.Entry(0).name, "two");
+    EXPECT_EQ(f.table.Entry(1).nameA, "one");
+    EXPECT_EQ(f.table.Entry(0).samples, (std::vector<int32_t>{3}));
+    EXPECT_EQ(f.table.Entry(1).samples, (std::vector<int32_t>{1, 2}));
+    // Each prober would now write into the other host's statistics: both must end.
+    EXPECT_FALSE(f.table.ProberShouldRun(1, runOne));
+    EXPECT_FALSE(f.table.ProberShouldRun(2, runTwo));
+}
+
 TEST(HostTable, ReusedSlotBelongsToTheNewRunOnly) {
     TableFixture f(Program::Desktop);
     f.table.AddHost("old", 1000, 0);

@@ -1,0 +1,74 @@
+#include "core/host_list_forms.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/host_name.h"
+#include "platform/utf8.h"
+
+namespace qv {
+
+int32_t ParseLeadingInt(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), kLimit);
+    }
+    int64_t value = negative ? -magnitude : std::min<int64_t>(magnitude, kLimit - 1);
+    return static_cast<int32_t>(value);
+}
+
+std::string HostRowText(const HostEntry& entry) {
+    if (entry.isIcmp) {
+        return entry.name;
+    }
+    // The port is held in 16 signed bits; ports above 32767 are shown as the port they are.
+    return entry.name + "(TCP:" + std::to_string(static_cast<uint16_t>(entry.port)) + ")";
+}
+
+const std::string& TabOfSlot(const TabNames& names, int slot) {
+    return names[std::clamp(slot / 5, 0, kTabCount - 1)];
+}
+
+AddHostCheck CheckAddHostForm(const AddHostForm& form) {
+    // The name becomes a field of the host list, part of log and capture file names and an
+    // argument of the traceroute tool, and must fit the entry without being cut.
+    if (!IsValidHostName(form.name) || CutToChars(form.name, kMaxNameChars) != form.name) {
+        return {std::nullopt, kInvalidHostName};
+    }
+    if (form.icmp) {
+        int32_t seconds = ParseLeadingInt(form.pingTimeout);
+        if (seconds < 1 || seconds > 10) {
+            return {std::nullopt, kInvalidPingTimeout};
+        }
+        return {NewHost{form.name, seconds * 1000, 0}, {}};
+    }
+    int32_t minutes = ParseLeadingInt(form.connectInterval);
+    if (minutes < 2 || minutes > 1000) {
+        return {std::nullopt, kInvalidConnectInterval};
+    }
+    int32_t port = ParseLeadingInt(form.port);
+    if (port < 1 || port > 65535) {
+        return {std::nullopt, kInvalidPort};
+    }
+    return {NewHost{form.name, minutes, port}, {}};
+}
+
+std::optional<int> MoveNeighbour(int row, int rowCount, int hostCount, MoveDirection direction) {
+    if (direction == MoveDirection::Up) {
+        return row > 0 ? std::optional<int>(row - 1) : std::nullopt;
+    }
+    int last = std::min(rowCount, hostCount) - 1;
+    return row < last ? std::optional<int>(row + 1) : std::nullopt;
+}
+
+}  // namespace qv
