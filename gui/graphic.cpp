@@ -2,24 +2,11 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 #include <utility>
 
 namespace qv::gui {
 namespace {
-
-QColor InkColour(GraphInk ink) {
-    switch (ink) {
-        case GraphInk::Normal:
-            return kGraphNormal;
-        case GraphInk::Lost:
-            return kGraphLost;
-        case GraphInk::Threshold:
-            return kGraphThreshold;
-        case GraphInk::Axis:
-            break;
-    }
-    return Qt::black;
-}
 
 // Text on an opaque cell of the background colour, its top-left corner at (x, y).
 void DrawOpaqueText(QPainter& painter, const QFontMetrics& metrics, int x, int y,
@@ -41,11 +28,23 @@ QFont GraphLabelFont() {
 }
 
 void RenderGraph(QImage& image, const GraphPlan& plan, const QFont& labelFont) {
-    QPainter painter(&image);
-    painter.fillRect(image.rect(), kGraphBackground);
+    // Hundreds of one-pixel columns a second: written straight into the scan lines, which
+    // costs a fraction of a painter call per column.
+    image.fill(kGraphBackground);
+    const QRect bounds = image.rect();
+    const QRgb inks[] = {kGraphNormal.rgb(), kGraphLost.rgb(), kGraphThreshold.rgb(),
+                         QColor(Qt::black).rgb()};
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     for (const GraphRect& r : plan.rects) {
-        painter.fillRect(QRect(r.x, r.y, r.width, r.height), InkColour(r.ink));
+        const QRect area = QRect(r.x, r.y, r.width, r.height).intersected(bounds);
+        const QRgb ink = inks[static_cast<int>(r.ink)];
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(bits + y * stride);
+            std::fill(line + area.left(), line + area.right() + 1, ink);
+        }
     }
+    QPainter painter(&image);
     painter.setFont(labelFont);
     painter.setPen(Qt::black);
     const QFontMetrics metrics(labelFont);
