@@ -10,11 +10,11 @@
 #include "core/host_table.h"
 #include "core/mail_sender.h"
 #include "core/program.h"
-#include "core/settings.h"
 #include "core/traceroute.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
 #include "platform/sound_player.h"
+#include "core/settings.h"
 
 namespace qv {
 

@@ -158,18 +158,22 @@ void CQuorvaneDlg::BuildMenu() {
 void CQuorvaneDlg::BuildToolBar(QWidget* client) {
     struct Button {
         int id;
+        int menuId;        // the menu item of the same action, which shows the same picture
         const char* text;  // prompt and tooltip
         const char* icon;
         void (CQuorvaneDlg::*slot)();
     };
     const Button buttons[] = {
-        {kButtonOpenLog, "Open log file", "tb_open_log.svg", &CQuorvaneDlg::OnOpenLog},
-        {kButtonHistory, "Show current history", "tb_history.svg", &CQuorvaneDlg::OnShowHistory},
-        {kButtonTraceLogs, "Show tracert logs", "tb_tracert.svg", &CQuorvaneDlg::OnTraceLogs},
-        {0, nullptr, nullptr, nullptr},
-        {kButtonOptions, "Options", "tb_options.svg", &CQuorvaneDlg::OnOptions},
-        {0, nullptr, nullptr, nullptr},
-        {kButtonHosts, "Add/remove hosts", "tb_hosts.svg", &CQuorvaneDlg::OnEditHosts},
+        {kButtonOpenLog, kCmdOpenLog, "Open log file", "tb_open_log.svg", &CQuorvaneDlg::OnOpenLog},
+        {kButtonHistory, kCmdShowHistory, "Show current history", "tb_history.svg",
+         &CQuorvaneDlg::OnShowHistory},
+        {kButtonTraceLogs, kCmdTraceLogs, "Show tracert logs", "tb_tracert.svg",
+         &CQuorvaneDlg::OnTraceLogs},
+        {0, 0, nullptr, nullptr, nullptr},
+        {kButtonOptions, kCmdOptions, "Options", "tb_options.svg", &CQuorvaneDlg::OnOptions},
+        {0, 0, nullptr, nullptr, nullptr},
+        {kButtonHosts, kCmdEditHosts, "Add/remove hosts", "tb_hosts.svg",
+         &CQuorvaneDlg::OnEditHosts},
     };
     toolbar_ = new QToolBar(client);
     toolbar_->setAccessibleName(QStringLiteral("Toolbar"));
@@ -182,13 +186,14 @@ void CQuorvaneDlg::BuildToolBar(QWidget* client) {
             continue;
         }
         const QString text = QString::fromLatin1(b.text);
-        QAction* action = toolbar_->addAction(
-            QIcon(QStringLiteral(":/gui/resources/") + QString::fromLatin1(b.icon)), text, this,
-            b.slot);
+        const QIcon icon(QStringLiteral(":/gui/resources/") + QString::fromLatin1(b.icon));
+        QAction* action = toolbar_->addAction(icon, text, this, b.slot);
         action->setToolTip(text);
         action->setStatusTip(text);
         commands_[b.id] = action;
+        commands_[b.menuId]->setIcon(icon);
     }
+    commands_[kCmdOpenLogFile]->setIcon(commands_[kCmdOpenLog]->icon());
     toolbar_->setGeometry(0, 0, client->width(), toolbar_->sizeHint().height());
 }
 
