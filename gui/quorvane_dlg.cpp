@@ -343,8 +343,14 @@ void CQuorvaneDlg::TimeScroll(int buttonId) {
 }
 
 void CQuorvaneDlg::Tick() {
+    // A box shown on this thread during a tick runs the event loop, timer included.
+    if (ticking_) {
+        return;
+    }
+    ticking_ = true;
     tray_.Poll();
     DesktopTick(ctx_, state_, *this);
+    ticking_ = false;
 }
 
 void CQuorvaneDlg::ShowStatistics(int pane, const std::string& line) {

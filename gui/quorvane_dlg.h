@@ -157,6 +157,7 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     Tray tray_;
     GraphImages images_;
     QTimer timer_;
+    bool ticking_ = false;
 
     QWidget* client_ = nullptr;
     QToolBar* toolbar_ = nullptr;

@@ -1,8 +1,8 @@
 #include "gui/window_message_sink.h"
 
-#include <QThread>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace qv::gui {
 namespace {
@@ -30,7 +30,8 @@ void WriteToStderr(const QString& caption, const QString& text) {
 
 }  // namespace
 
-WindowMessageSink::WindowMessageSink(MessageBoxes& boxes) : boxes_(boxes) {}
+WindowMessageSink::WindowMessageSink(MessageBoxes& boxes)
+    : boxes_(boxes), windowThread_(std::this_thread::get_id()) {}
 
 WindowMessageSink::~WindowMessageSink() {
     Shutdown();
@@ -42,7 +43,7 @@ void WindowMessageSink::ShowMessage(std::string_view text, std::string_view capt
     request->text = ToQString(text);
     request->caption = ToQString(caption);
     request->icon = ToBoxIcon(icon);
-    if (QThread::currentThread() == thread()) {
+    if (std::this_thread::get_id() == windowThread_) {
         boxes_.Show(owner_, request->text, request->caption, request->icon);
         return;
     }

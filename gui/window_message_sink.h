@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "gui/message_boxes.h"
 #include "platform/message_sink.h"
@@ -62,6 +63,8 @@ class WindowMessageSink final : public QObject, public MessageSink {
     Q_INVOKABLE void ShowQueued();
 
     MessageBoxes& boxes_;
+    // Threads that Qt did not start are asked nothing of Qt beyond the queued wake-up.
+    const std::thread::id windowThread_;
     QWidget* owner_ = nullptr;
     bool showing_ = false;  // window thread only
 
