@@ -151,6 +151,12 @@ void MainWindowTest::closeHidesOrMinimisesAndTheTrayBringsItBack() {
     d.window.Tick();
     QVERIFY(d.tray.visible);
     QCOMPARE(d.tray.icon, IconImage(qv::gui::kIconSomeDown));
+
+    // File > Exit: the icon goes, the host list is saved, the program ends.
+    d.window.Command(qv::gui::kCmdExit)->trigger();
+    QVERIFY(ended);
+    QVERIFY(!d.tray.visible);
+    QVERIFY(std::filesystem::exists(d.DataDir() + "/" + qv::kHostListFile));
 }
 
 QTEST_MAIN(MainWindowTest)
