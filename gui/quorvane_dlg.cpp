@@ -66,7 +66,7 @@ constexpr int kMovedByToolbar[] = {1039, 1003, 1002, 1006, 1005, 1009, 1008, 101
                                    1027, 1028, 1031, 1035, 1032, 1034, 1033};
 
 QString Caption(const std::string& caption) {
-    // A group box reads "&" as a mnemonic.
+    // Group boxes and tabs read "&" as a mnemonic.
     return QString::fromStdString(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
@@ -281,7 +281,7 @@ void CQuorvaneDlg::RebuildTabs() {
         tabs_->removeTab(tabs_->count() - 1);
     }
     for (int t = 0; t < wanted; ++t) {
-        const QString name = QString::fromStdString(state_.tabNames[t]);
+        const QString name = Caption(state_.tabNames[t]);
         if (t < tabs_->count()) {
             tabs_->setTabText(t, name);
         } else {
