@@ -7,28 +7,11 @@
 #include <string>
 
 #include "core/desktop_view.h"
-#include "core/traceroute.h"
 #include "gui/graphic.h"
 #include "platform/message_sink.h"
-#include "platform/sound_player.h"
+#include "tests/support/lib/fake_seams.h"
 
 namespace {
-
-class NoMail final : public qv::MailSender {
-  public:
-    bool Send(const std::string&, int, const std::string&, const std::string&, const std::string&,
-              const std::string&) override {
-        return true;
-    }
-};
-class NoSound final : public qv::SoundPlayer {
-  public:
-    void Play(const std::string&) override {}
-};
-class NoTrace final : public qv::TracerouteLauncher {
-  public:
-    void Start(qv::HostEntry&) override {}
-};
 
 // Draws the graph of every pane that the tick refreshed, as the window's paint would.
 class DrawingView final : public qv::DesktopTickView {
@@ -50,13 +33,11 @@ class DrawingView final : public qv::DesktopTickView {
 void BM_DesktopTick100HostsFullDay(benchmark::State& state) {
     qv::FakeClock clock(qv::FakeClock::ToCalendar(2026, 3, 4, 23, 0, 0));
     qv::StderrMessageSink sink;
-    NoMail mail;
-    NoSound sound;
-    NoTrace trace;
-    qv::HostTable::Hooks hooks;
-    hooks.runProber = [](qv::HostTable&, int, uint32_t) {};
+    qv::test::FakeMailSender mail;  // no notification is enabled: nothing is recorded
+    qv::test::FakeSoundPlayer sound;
+    qv::test::FakeTraceroute trace;
     qv::MonitorContext ctx(qv::Program::Desktop, "/nonexistent", {clock, sink, sound, trace, mail},
-                           hooks);
+                           qv::test::NoProbers());
     for (int i = 0; i < qv::kMaxHosts; ++i) {
         const int slot = *ctx.table.AddHost("host" + std::to_string(i), 1000, 0);
         qv::HostEntry& e = ctx.table.Entry(slot);

@@ -24,12 +24,6 @@ class RecordingView final : public DesktopTickView {
     std::vector<bool> trayStatus;
 };
 
-HostTable::Hooks NoProbers() {
-    HostTable::Hooks hooks;
-    hooks.runProber = [](HostTable&, int, uint32_t) {};
-    return hooks;
-}
-
 class DesktopTickTest : public ::testing::Test {
   protected:
     HostEntry& Add(const std::string& name, int32_t probeValue, int port, uint8_t up) {
@@ -50,7 +44,7 @@ class DesktopTickTest : public ::testing::Test {
     test::FakeTraceroute trace;
     test::FakeMailSender mail;
     MonitorContext ctx{
-        Program::Desktop, dir.path(), {clock, sink, sound, trace, mail}, NoProbers()};
+        Program::Desktop, dir.path(), {clock, sink, sound, trace, mail}, test::NoProbers()};
     WindowSideState state;
     RecordingView view;
 };

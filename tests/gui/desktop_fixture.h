@@ -41,12 +41,6 @@ inline QImage IconImage(const QString& path) {
     return QIcon(path).pixmap(16, 16).toImage();
 }
 
-inline HostTable::Hooks NoProbers() {
-    HostTable::Hooks hooks;
-    hooks.runProber = [](HostTable&, int, uint32_t) {};
-    return hooks;
-}
-
 struct Desktop {
     explicit Desktop(HostTable::Hooks hooks = NoProbers())
         : ctx(Program::Desktop, DataDir(), MonitorSeams{clock, sink, sound, trace, mail},
