@@ -5,6 +5,7 @@ set -euo pipefail
 build_dir=$1
 data_dir=$2
 if [ -x "$build_dir/Quorvane" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "Data folder: $data_dir (File > Exit ends the program; closing the window hides it)"
     exec "$build_dir/Quorvane"
 fi
 if [ -x "$build_dir/Quorvane" ]; then

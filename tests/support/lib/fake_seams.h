@@ -111,4 +111,11 @@ class FakeTraceroute final : public TracerouteLauncher {
     std::vector<std::string> traced;
 };
 
+// Probers that end at once: for tests that set `up` and the statistics themselves.
+inline HostTable::Hooks NoProbers() {
+    HostTable::Hooks hooks;
+    hooks.runProber = [](HostTable&, int, uint32_t) {};
+    return hooks;
+}
+
 }  // namespace qv::test

@@ -1,0 +1,50 @@
+#include "gui/quorvane_app.h"
+
+#include <QApplication>
+
+#include "core/monitor_context.h"
+#include "core/traceroute.h"
+#include "gui/message_boxes.h"
+#include "gui/quorvane_dlg.h"
+#include "gui/tray.h"
+#include "gui/window_message_sink.h"
+#include "mail/status_mail.h"
+#include "platform/clock.h"
+#include "platform/gst_sound_player.h"
+#include "platform/process.h"
+#include "settings/data_directory.h"
+
+namespace qv::gui {
+
+int CQuorvaneApp::InitInstance() {
+    // Closing the window only hides it; File > Exit ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QApplication::setWindowIcon(QIcon(kProgramIcon));
+
+    // Built in this order and torn down in reverse: the host table's probers end before
+    // the seams they report through.
+    SystemClock clock;
+    QtMessageBoxes boxes;
+    WindowMessageSink sink(boxes);
+    const std::string dataDir = DataDirectoryPath();
+    GstSoundPlayer sound(sink);
+    TracerouteCapture traceroute(dataDir, sink);
+    // A mail that was not sent is tried again at the next tick; nothing is shown.
+    SmtpMailSender mail(Program::Desktop, clock, nullptr);
+    MonitorContext ctx(Program::Desktop, dataDir,
+                       MonitorSeams{clock, sink, sound, traceroute, mail});
+    QtTrayBackend tray;
+    CQuorvaneDlg window(DesktopParts{ctx, boxes, tray, &sink, RunningProgramPath()});
+    sink.SetOwner(&window);
+    QObject::connect(&window, &CQuorvaneDlg::Ended, qApp, &QCoreApplication::quit);
+
+    window.Initialize();
+    window.show();
+    const int status = QApplication::exec();
+    // From here on no thread may wait for a box: the window thread only joins them.
+    sink.Shutdown();
+    return status;
+}
+
+}  // namespace qv::gui

@@ -1,0 +1,496 @@
+#include "gui/quorvane_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabBar>
+#include <QToolBar>
+#include <optional>
+
+#include "gui/about_dlg.h"
+#include "gui/window_message_sink.h"
+#include "settings/config_files.h"
+#include "settings/data_directory.h"
+
+namespace qv::gui {
+namespace {
+
+// The window is laid out in the dialog units of its original font: x * 6 / 4 and
+// y * 13 / 8 pixels, rounded like the platform that defined them.
+int DuX(int x) {
+    return (x * 6 + 2) / 4;
+}
+int DuY(int y) {
+    return (y * 13 + 4) / 8;
+}
+QRect DuRect(int x, int y, int w, int h) {
+    return QRect(QPoint(DuX(x), DuY(y)), QPoint(DuX(x + w) - 1, DuY(y + h) - 1));
+}
+
+const QColor kLabelText(50, 0, 225);
+
+// Tops of each pane's frame, graph and statistics line, in dialog units.
+constexpr int kFrameTop[kPanes] = {47, 114, 181, 248, 316};
+constexpr int kGraphTop[kPanes] = {63, 130, 197, 264, 333};
+constexpr int kStatsTop[kPanes] = {53, 120, 187, 254, 322};
+
+struct ScrollButton {
+    int id;
+    const char* text;
+    const char* accessibleName;
+    int x;
+    int minutes;  // negative: back in time
+};
+constexpr ScrollButton kScrollButtons[] = {
+    {kBack60, "< 1 hour", "Scroll back 1 hour", 11, -60},
+    {kBack30, "< 30 min", "Scroll back 30 minutes", 53, -30},
+    {kBack10, "< 10 min", "Scroll back 10 minutes", 95, -10},
+    {kBack5, "< 5 min", "Scroll back 5 minutes", 137, -5},
+    {kForward5, "5 min >", "Scroll forward 5 minutes", 450, 5},
+    {kForward10, "10 min >", "Scroll forward 10 minutes", 492, 10},
+    {kForward30, "30 min >", "Scroll forward 30 minutes", 534, 30},
+    {kForward60, "1 hour >", "Scroll forward 1 hour", 576, 60},
+};
+
+// The order in which the toolbar's show and hide moves the controls.
+constexpr int kMovedByToolbar[] = {1039, 1003, 1002, 1006, 1005, 1009, 1008, 1012, 1011,
+                                   1015, 1014, 1004, 1007, 1010, 1013, 1016, 1042, 1030,
+                                   1027, 1028, 1031, 1035, 1032, 1034, 1033};
+
+QString Caption(const std::string& caption) {
+    // Group boxes and tabs read "&" as a mnemonic.
+    return QString::fromStdString(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+}  // namespace
+
+CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
+    : ctx_(parts.ctx),
+      boxes_(parts.boxes),
+      sink_(parts.sink),
+      programPath_(std::move(parts.programPath)),
+      tray_(parts.tray, parts.boxes),
+      images_(parts.ctx.table, parts.ctx.seams.clock, state_) {
+    tray_.SetOwner(this);
+    setWindowTitle(kProgramCaption);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setAccessibleName(kProgramCaption);
+
+    client_ = new QWidget(this);
+    QFont font = client_->font();
+    font.setPixelSize(11);
+    client_->setFont(font);
+    client_->setFixedSize(DuX(627), DuY(422));
+    // Frame lines run through the middle of their titles, so the statistics line sits inside
+    // its pane's frame; the selected pane stands out in the selection colour.
+    client_->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid #a0a0a0; border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0 2px; }"
+        "QGroupBox[selected=\"true\"] { background-color: rgb(190, 190, 230); }"
+        "QGroupBox#timeScroll::title { color: rgb(50, 0, 225); }"));
+    setCentralWidget(client_);
+
+    BuildMenu();
+    BuildToolBar(client_);
+    BuildPanes(client_);
+    BuildTimeScroll(client_);
+    adjustSize();
+    setFixedSize(sizeHint());
+
+    connect(&parts.tray, &TrayBackend::LeftClicked, this, &CQuorvaneDlg::ShowFromTray);
+    timer_.setInterval(1000);
+    connect(&timer_, &QTimer::timeout, this, &CQuorvaneDlg::Tick);
+}
+
+CQuorvaneDlg::~CQuorvaneDlg() = default;
+
+void CQuorvaneDlg::BuildMenu() {
+    struct Item {
+        const char* menu;
+        const char* text;  // null: a separator
+        int id;
+        void (CQuorvaneDlg::*slot)();
+    };
+    const Item items[] = {
+        {"File", "Open log...", kCmdOpenLog, &CQuorvaneDlg::OnOpenLog},
+        {"File", nullptr, 0, nullptr},
+        {"File", "Hide", kCmdHide, &CQuorvaneDlg::OnHide},
+        {"File", nullptr, 0, nullptr},
+        {"File", "Exit", kCmdExit, &CQuorvaneDlg::OnExit},
+        {"Hosts", "Add/remove hosts...", kCmdEditHosts, &CQuorvaneDlg::OnEditHosts},
+        {"Hosts", "Open log file...", kCmdOpenLogFile, &CQuorvaneDlg::OnOpenLog},
+        {"Hosts", "Show current history", kCmdShowHistory, &CQuorvaneDlg::OnShowHistory},
+        {"Hosts", "Show tracert logs", kCmdTraceLogs, &CQuorvaneDlg::OnTraceLogs},
+        {"Options", "Options...", kCmdOptions, &CQuorvaneDlg::OnOptions},
+        {"Options", "Show toolbar", kCmdShowToolbar, &CQuorvaneDlg::OnToggleToolbar},
+        {"Options", "Set tab names...", kCmdTabNames, &CQuorvaneDlg::OnTabNames},
+        {"Help", "About...", kCmdAbout, &CQuorvaneDlg::OnAbout},
+    };
+    std::map<QString, QMenu*> menus;
+    for (const Item& item : items) {
+        const QString title = QString::fromLatin1(item.menu);
+        QMenu*& menu = menus[title];
+        if (menu == nullptr) {
+            menu = menuBar()->addMenu(title);
+        }
+        if (item.text == nullptr) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromLatin1(item.text), this, item.slot);
+        commands_[item.id] = action;
+    }
+    commands_[kCmdShowToolbar]->setCheckable(true);
+    commands_[kCmdShowToolbar]->setChecked(true);
+}
+
+void CQuorvaneDlg::BuildToolBar(QWidget* client) {
+    struct Button {
+        int id;
+        int menuId;        // the menu item of the same action, which shows the same picture
+        const char* text;  // prompt and tooltip
+        const char* icon;
+        void (CQuorvaneDlg::*slot)();
+    };
+    const Button buttons[] = {
+        {kButtonOpenLog, kCmdOpenLog, "Open log file", "tb_open_log.svg", &CQuorvaneDlg::OnOpenLog},
+        {kButtonHistory, kCmdShowHistory, "Show current history", "tb_history.svg",
+         &CQuorvaneDlg::OnShowHistory},
+        {kButtonTraceLogs, kCmdTraceLogs, "Show tracert logs", "tb_tracert.svg",
+         &CQuorvaneDlg::OnTraceLogs},
+        {0, 0, nullptr, nullptr, nullptr},
+        {kButtonOptions, kCmdOptions, "Options", "tb_options.svg", &CQuorvaneDlg::OnOptions},
+        {0, 0, nullptr, nullptr, nullptr},
+        {kButtonHosts, kCmdEditHosts, "Add/remove hosts", "tb_hosts.svg",
+         &CQuorvaneDlg::OnEditHosts},
+    };
+    toolbar_ = new QToolBar(client);
+    toolbar_->setAccessibleName(QStringLiteral("Toolbar"));
+    toolbar_->setIconSize(QSize(16, 16));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    for (const Button& b : buttons) {
+        if (b.text == nullptr) {
+            toolbar_->addSeparator();
+            continue;
+        }
+        const QString text = QString::fromLatin1(b.text);
+        const QIcon icon(QStringLiteral(":/gui/resources/") + QString::fromLatin1(b.icon));
+        QAction* action = toolbar_->addAction(icon, text, this, b.slot);
+        action->setToolTip(text);
+        action->setStatusTip(text);
+        commands_[b.id] = action;
+        commands_[b.menuId]->setIcon(icon);
+    }
+    commands_[kCmdOpenLogFile]->setIcon(commands_[kCmdOpenLog]->icon());
+    toolbar_->setGeometry(0, 0, client->width(), toolbar_->sizeHint().height());
+}
+
+void CQuorvaneDlg::BuildPanes(QWidget* client) {
+    tabFrame_ = new QFrame(client);
+    static_cast<QFrame*>(tabFrame_)->setFrameShape(QFrame::StyledPanel);
+    tabs_ = new QTabBar(client);
+    tabs_->setAccessibleName(QStringLiteral("Host tabs"));
+    tabs_->setDrawBase(false);
+    tabs_->setExpanding(false);
+    const QRect tabRect = DuRect(3, 29, 620, 357);
+    tabs_->addTab(QStringLiteral("Unnamed"));  // measures the bar's height
+    tabs_->setGeometry(tabRect.x(), tabRect.y(), tabRect.width(), tabs_->sizeHint().height());
+    tabs_->removeTab(0);
+    tabFrame_->setGeometry(tabRect.adjusted(0, tabs_->height() - 1, 0, 0));
+    tabFrame_->lower();
+    controls_[kTabControl] = tabs_;
+    connect(tabs_, &QTabBar::currentChanged, this, &CQuorvaneDlg::ShowTab);
+
+    for (int i = 0; i < kPanes; ++i) {
+        auto* frame = new QGroupBox(client);
+        frame->setGeometry(DuRect(7, kFrameTop[i], 612, 65));
+        frame->setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->setAccessibleName(QStringLiteral("Pane %1").arg(i + 1));
+        auto* graph = new CGraphic(images_, client);
+        graph->setGeometry(DuRect(12, kGraphTop[i], 603, 45));
+        graph->hostSlot = i;
+        graph->setAccessibleName(QStringLiteral("Empty graph"));
+        auto* stats = new QLabel(client);
+        stats->setGeometry(DuRect(201, kStatsTop[i], 400, 8));
+        stats->setAttribute(Qt::WA_TransparentForMouseEvents);
+        stats->setAccessibleName(QStringLiteral("Statistics of pane %1").arg(i + 1));
+        frames_[i] = frame;
+        graphs_[i] = graph;
+        stats_[i] = stats;
+        controls_[kFirstPaneFrame + 3 * i] = frame;
+        controls_[kFirstPaneFrame + 3 * i + 1] = graph;
+        controls_[kFirstPaneFrame + 3 * i + 2] = stats;
+    }
+    SetSelectedPane(0);
+}
+
+void CQuorvaneDlg::BuildTimeScroll(QWidget* client) {
+    auto* group = new QGroupBox(QStringLiteral("Time scroll: "), client);
+    group->setGeometry(DuRect(7, 387, 613, 25));
+    group->setAccessibleName(QStringLiteral("Time scroll"));
+    group->setObjectName(QStringLiteral("timeScroll"));
+    controls_[kTimeScrollGroup] = group;
+    for (const ScrollButton& b : kScrollButtons) {
+        auto* button = new QPushButton(QString::fromLatin1(b.text), client);
+        button->setGeometry(DuRect(b.x, 394, 40, 14));
+        button->setAccessibleName(QString::fromLatin1(b.accessibleName));
+        button->setAutoDefault(false);
+        const int id = b.id;
+        connect(button, &QPushButton::clicked, this, [this, id] { TimeScroll(id); });
+        controls_[b.id] = button;
+    }
+}
+
+void CQuorvaneDlg::Initialize() {
+    setWindowIcon(QIcon(kProgramIcon));
+    layoutUnchanged = true;
+    toolbarShown = true;
+    tray_.Add();
+    CreateDataDirectory(ctx_.dataDirectory);
+    for (int i = 0; i < kPanes; ++i) {
+        graphs_[i]->hostSlot = i;
+    }
+    state_.firstVisibleSlot = 0;
+    for (int t = 0; t < kTabCount; ++t) {
+        state_.tabNames[t] = DefaultTabName(t);
+    }
+    LoadHostList(ctx_.dataDirectory, ctx_.table);
+    LoadSettings(ctx_.dataDirectory, ctx_.settings, Program::Desktop, programPath_);
+    LoadTabNames(ctx_.dataDirectory, state_.tabNames);
+    RebuildTabs();
+    ShowTab(0);
+    timer_.start();
+}
+
+void CQuorvaneDlg::RebuildTabs() {
+    const QSignalBlocker block(tabs_);
+    const int wanted = TabCount(ctx_.table.hostCount);
+    while (tabs_->count() > wanted) {
+        tabs_->removeTab(tabs_->count() - 1);
+    }
+    for (int t = 0; t < wanted; ++t) {
+        const QString name = Caption(state_.tabNames[t]);
+        if (t < tabs_->count()) {
+            tabs_->setTabText(t, name);
+        } else {
+            tabs_->addTab(name);
+        }
+        tabs_->setTabTextColor(t, kLabelText);
+    }
+}
+
+void CQuorvaneDlg::ShowTab(int tab) {
+    if (tab < 0) {
+        return;
+    }
+    state_.firstVisibleSlot = tab * kPanes;
+    const std::vector<std::string> captions = TabCaptions(ctx_.table, state_.firstVisibleSlot);
+    for (int i = 0; i < kPanes; ++i) {
+        stats_[i]->clear();
+        graphs_[i]->hostSlot = state_.firstVisibleSlot + i;
+        const bool named = i < static_cast<int>(captions.size());
+        const QString caption = named ? Caption(captions[i]) : QString();
+        frames_[i]->setTitle(caption);
+        const QString plain = named ? QString::fromStdString(captions[i]) : QString();
+        frames_[i]->setAccessibleName(named ? plain : QStringLiteral("Pane %1").arg(i + 1));
+        graphs_[i]->setAccessibleName(named ? QStringLiteral("Graph of ") + plain
+                                            : QStringLiteral("Empty graph"));
+        stats_[i]->setAccessibleName(named ? QStringLiteral("Statistics of ") + plain
+                                           : QStringLiteral("Statistics of pane %1").arg(i + 1));
+    }
+    update();
+}
+
+void CQuorvaneDlg::SetSelectedPane(int pane) {
+    if (pane < 0 || pane >= kPanes) {
+        return;
+    }
+    state_.selectedPane = pane;
+    for (int i = 0; i < kPanes; ++i) {
+        frames_[i]->setProperty("selected", i == pane);
+        frames_[i]->style()->unpolish(frames_[i]);
+        frames_[i]->style()->polish(frames_[i]);
+    }
+    update();
+}
+
+std::tm CQuorvaneDlg::LocalNow() {
+    std::tm now{};
+    ctx_.seams.clock.LocalTime(ctx_.seams.clock.Now(), now);
+    return now;
+}
+
+void CQuorvaneDlg::TimeScroll(int buttonId) {
+    for (const ScrollButton& b : kScrollButtons) {
+        if (b.id == buttonId) {
+            state_.scrollMinutes = b.minutes < 0
+                                       ? ScrollBack(state_.scrollMinutes, -b.minutes, LocalNow())
+                                       : ScrollForward(state_.scrollMinutes, b.minutes);
+        }
+    }
+}
+
+void CQuorvaneDlg::Tick() {
+    // A box shown on this thread during a tick runs the event loop, timer included.
+    if (ticking_) {
+        return;
+    }
+    ticking_ = true;
+    tray_.Poll();
+    DesktopTick(ctx_, state_, *this);
+    ticking_ = false;
+}
+
+void CQuorvaneDlg::ShowStatistics(int pane, const std::string& line) {
+    stats_[pane]->setText(QString::fromStdString(line));
+    graphs_[pane]->update();
+}
+
+void CQuorvaneDlg::ShowBalloon(const std::string& text) {
+    tray_.Balloon(QString::fromStdString(text));
+}
+
+void CQuorvaneDlg::SetTrayStatus(bool allUp) {
+    tray_.SetStatus(allUp);
+}
+
+void CQuorvaneDlg::StopAllHosts() {
+    std::optional<WindowMessageSink::Release> release;
+    if (sink_ != nullptr) {
+        release.emplace(*sink_);
+    }
+    ctx_.table.StopAllHosts();
+}
+
+void CQuorvaneDlg::ExchangeSlots(int slotA, int slotB) {
+    images_.Exchange(slotA, slotB);
+}
+
+QWidget* CQuorvaneDlg::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QAction* CQuorvaneDlg::Command(int id) const {
+    auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : it->second;
+}
+
+void CQuorvaneDlg::ShowFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CQuorvaneDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    // Without a notification area a hidden window could not be reached again.
+    if (tray_.Available()) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void CQuorvaneDlg::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_.Available()) {
+        // Hidden after the state change has settled; it comes back un-minimised.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                setWindowState(windowState() & ~Qt::WindowMinimized);
+                hide();
+            }
+        });
+    }
+}
+
+void CQuorvaneDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QPoint top = frames_[0]->mapToGlobal(QPoint(0, 0));
+        const int pane =
+            PaneAtY(event->globalPosition().toPoint().y(), top.y(), frames_[0]->height());
+        if (pane >= 0) {
+            SetSelectedPane(pane);
+            return;
+        }
+    }
+    QMainWindow::mousePressEvent(event);
+}
+
+void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&About TarnwickServerMonitor..."), this, &CQuorvaneDlg::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+void CQuorvaneDlg::OnOpenLog() {
+    // The History dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnHide() {
+    hide();
+}
+
+void CQuorvaneDlg::OnExit() {
+    tray_.Remove();
+    SaveHostList(ctx_.dataDirectory, ctx_.table);
+    hide();
+    emit Ended();
+}
+
+void CQuorvaneDlg::OnEditHosts() {
+    // The host list dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnShowHistory() {
+    // The History dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnTraceLogs() {
+    // The trace route logs dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnOptions() {
+    // The Options dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnToggleToolbar() {
+    toolbarShown = !toolbarShown;
+    commands_[kCmdShowToolbar]->setChecked(toolbarShown);
+    toolbar_->setVisible(toolbarShown);
+    const int d = toolbarShown ? toolbar_->height() : -toolbar_->height();
+    for (int id : kMovedByToolbar) {
+        if (QWidget* w = Control(id)) {
+            w->move(w->x(), w->y() + d);
+        }
+    }
+    tabFrame_->move(tabFrame_->x(), tabFrame_->y() + d);
+    client_->setFixedSize(client_->width(), client_->height() + d);
+    setFixedSize(width(), height() + d);
+    update();
+}
+
+void CQuorvaneDlg::OnTabNames() {
+    // The tab names dialog is wired in with the commands.
+}
+
+void CQuorvaneDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+}  // namespace qv::gui

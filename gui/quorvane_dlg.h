@@ -1,0 +1,173 @@
+// CQuorvaneDlg, the main window: tabs of five panes with their graphs and statistics, the
+// time-scroll buttons, the menu bar and toolbar, the tray icon and the refresh tick.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <map>
+#include <string>
+
+#include "core/desktop_view.h"
+#include "core/monitor_context.h"
+#include "gui/graphic.h"
+#include "gui/message_boxes.h"
+#include "gui/tray.h"
+
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabBar;
+class QToolBar;
+class QAction;
+
+namespace qv::gui {
+
+class WindowMessageSink;
+
+inline const QString kProgramIcon = QStringLiteral(":/gui/resources/icon128.svg");
+
+// Control and command ids of the main window.
+enum ControlId : int {
+    kTabControl = 1039,
+    kFirstPaneFrame = 1002,  // pane i: frame 1002 + 3i, graph 1003 + 3i, statistics 1004 + 3i
+    kTimeScrollGroup = 1042,
+    kBack60 = 1027,
+    kBack30 = 1028,
+    kBack10 = 1030,
+    kBack5 = 1031,
+    kForward5 = 1032,
+    kForward10 = 1033,
+    kForward30 = 1034,
+    kForward60 = 1035,
+};
+enum CommandId : int {
+    kCmdOpenLog = 32775,
+    kCmdOpenLogFile = 32774,
+    kCmdHide = 32777,
+    kCmdExit = 32773,
+    kCmdEditHosts = 32782,
+    kCmdShowHistory = 32781,
+    kCmdTraceLogs = 32789,
+    kCmdOptions = 32780,
+    kCmdShowToolbar = 32788,
+    kCmdTabNames = 32790,
+    kCmdAbout = 32779,
+    kButtonOpenLog = 32785,
+    kButtonHistory = 32784,
+    kButtonTraceLogs = 32787,
+    kButtonOptions = 32786,
+    kButtonHosts = 32783,
+};
+
+// What the main window works with; the program makes one of each, tests their own.
+struct DesktopParts {
+    MonitorContext& ctx;
+    MessageBoxes& boxes;
+    TrayBackend& tray;
+    // Released while the window thread waits for probers (may be null in tests).
+    WindowMessageSink* sink = nullptr;
+    // The running program file, for the default sound file.
+    std::string programPath;
+};
+
+class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
+    Q_OBJECT
+  public:
+    explicit CQuorvaneDlg(DesktopParts parts);
+    ~CQuorvaneDlg() override;
+
+    // The start-up: tray icon, data folder, host list, settings, tab names, tabs, timer.
+    void Initialize();
+
+    // One refresh tick (the timer's slot).
+    void Tick();
+
+    // Shows the tab's five slots in the panes.
+    void ShowTab(int tab);
+    // Puts the tab bar's tabs in line with hostCount and the tab names.
+    void RebuildTabs();
+    void SetSelectedPane(int pane);
+    // Applies a time-scroll button (1027..1035).
+    void TimeScroll(int buttonId);
+    // Stops every host; meanwhile probers that report an error do not wait for their box.
+    void StopAllHosts();
+    // The host list dialog exchanged the entries of two slots: their graph images follow.
+    void ExchangeSlots(int slotA, int slotB);
+
+    WindowSideState& State() { return state_; }
+    Tray& TrayIcon() { return tray_; }
+    GraphImages& Images() { return images_; }
+    const QTimer& RefreshTimer() const { return timer_; }
+    QTabBar* Tabs() const { return tabs_; }
+    QGroupBox* PaneFrame(int pane) const { return frames_[pane]; }
+    CGraphic* Graph(int pane) const { return graphs_[pane]; }
+    QLabel* Statistics(int pane) const { return stats_[pane]; }
+    QToolBar* ToolBar() const { return toolbar_; }
+    // The control or toolbar/menu action with this id (null when there is none).
+    QWidget* Control(int id) const;
+    QAction* Command(int id) const;
+
+    // Set by the host list dialog when it deleted or moved hosts.
+    bool layoutUnchanged = true;
+    bool toolbarShown = true;
+
+  public slots:
+    // One slot per command. Those whose dialogs are still to come do nothing yet.
+    void OnOpenLog();        // 32775, 32774, 32785
+    void OnHide();           // 32777
+    void OnExit();           // 32773
+    void OnEditHosts();      // 32782, 32783
+    void OnShowHistory();    // 32781, 32784
+    void OnTraceLogs();      // 32789, 32787
+    void OnOptions();        // 32780, 32786
+    void OnToggleToolbar();  // 32788
+    void OnTabNames();       // 32790
+    void OnAbout();          // 32779 and the window's context menu
+
+  signals:
+    // File > Exit: the program ends.
+    void Ended();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    // DesktopTickView
+    void ShowStatistics(int pane, const std::string& line) override;
+    void ShowBalloon(const std::string& text) override;
+    void SetTrayStatus(bool allUp) override;
+
+    void BuildMenu();
+    void BuildToolBar(QWidget* client);
+    void BuildPanes(QWidget* client);
+    void BuildTimeScroll(QWidget* client);
+    void ShowFromTray();
+    std::tm LocalNow();
+
+    MonitorContext& ctx_;
+    MessageBoxes& boxes_;
+    WindowMessageSink* sink_;
+    const std::string programPath_;
+    WindowSideState state_;
+    Tray tray_;
+    GraphImages images_;
+    QTimer timer_;
+    bool ticking_ = false;
+
+    QWidget* client_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    QWidget* tabFrame_ = nullptr;
+    std::array<QGroupBox*, kPanes> frames_{};
+    std::array<CGraphic*, kPanes> graphs_{};
+    std::array<QLabel*, kPanes> stats_{};
+    std::map<int, QWidget*> controls_;
+    std::map<int, QAction*> commands_;
+};
+
+}  // namespace qv::gui
