@@ -15,8 +15,8 @@ install(FILES ${QV_PACKAGING}/ring.mp3 DESTINATION ${CMAKE_INSTALL_DATADIR}/quor
 install(FILES ${QV_PACKAGING}/quorvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 # Icons of the hicolor theme: the scalable picture and its renderings.
-install(FILES ${QV_PACKAGING}/icons/quorvane.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/gui/resources/icon128.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME quorvane.svg)
 foreach(size 16 32 48 256)
     install(FILES ${QV_PACKAGING}/icons/quorvane-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -40,17 +40,18 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/Quorvane.1.gz
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/HalvoricSvc.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz ${QV_PACKAGING}/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane)
 set(CPACK_PACKAGE_VENDOR "The Quorvane founders")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network reachability monitor with live graphs")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quorvane watches up to 100 hosts by ICMP echo or TCP connect, draws each host's day\n\
-as a live graph, keeps per-second histories and daily logs, and tells its user by\n\
-e-mail, tray notice, alarm sound and traceroute capture when a host goes down or comes\n\
-back. HalvoricSvc runs the same monitoring as a systemd service.")
+    "Quorvane watches up to 100 hosts by ICMP echo or TCP connect, draws each\n\
+host's day as a live graph, keeps per-second histories and daily logs, and\n\
+tells its user by e-mail, tray notice, alarm sound and traceroute capture\n\
+when a host goes down or comes back. HalvoricSvc runs the same monitoring\n\
+as a systemd service.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -58,10 +59,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane founders <founders@quorvane.invali
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beyond the shared libraries: the Qt plugins the window needs (X11/Wayland platform, SVG
-# icons), GStreamer's decoders for mp3 and wav, the traceroute tool and setcap.
+# Beyond the shared libraries (libqt6svg6 brings the SVG icon plugins): the Qt platform
+# plugins (X11, Wayland), GStreamer's decoders for mp3 and wav, traceroute and setcap.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libqt6svg6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin")
+    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

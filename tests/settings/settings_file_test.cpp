@@ -28,7 +28,7 @@ void ExpectDefaultNotify(const NotifySettings& n) {
     EXPECT_EQ(n.smtpPort, 25);
     EXPECT_EQ(n.soundEnabled, 0);
     EXPECT_EQ(n.soundAfter, 60);
-    EXPECT_EQ(n.soundFile, "/opt/quorvane/bin/ring.mp3");
+    EXPECT_EQ(n.soundFile, "/opt/quorvane/share/quorvane/ring.mp3");
     EXPECT_EQ(n.trayEnabled, 0);
     EXPECT_EQ(n.trayAfter, 60);
 }
