@@ -4,7 +4,7 @@ BUILD_DIR := build/$(PRESET)
 JOBS ?= 2
 DATA_DIR ?= $(if $(APPDATA),$(APPDATA)/Tarnwick,$(if $(XDG_DATA_HOME),$(XDG_DATA_HOME)/Tarnwick,$(HOME)/.local/share/Tarnwick))
 
-.PHONY: deps build test run bench format clean
+.PHONY: deps build test run bench package format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -18,6 +18,9 @@ test: build
 
 run: build
 	@scripts/run.sh "$(BUILD_DIR)" "$(DATA_DIR)"
+
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 bench: build
 	@scripts/bench.sh "$(BUILD_DIR)"

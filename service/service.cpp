@@ -27,6 +27,12 @@ void ServiceControl::ReportRunning() {
     }
 }
 
+void ServiceControl::ReportStatus(const std::string& status) {
+    if (notify_) {
+        notify_(("STATUS=" + status).c_str());
+    }
+}
+
 void ServiceControl::ServiceCtrlHandler(int code) {
     WriteServiceLog(dataDir_, "ServiceCtrlHandler()");
     if (code == kControlStop) {

@@ -20,7 +20,7 @@ inline constexpr int kControlInterrogate = 4;
 // The current state as reported to the service manager.
 enum class ServiceState : uint32_t { Stopped = 1, Running = 4 };
 
-// Sends one status report to the service manager ("READY=1", "STOPPING=1").
+// Sends one status report to the service manager ("READY=1", "STOPPING=1", "STATUS=...").
 using StatusNotifier = std::function<void(const char* state)>;
 
 // The real reports: sd_notify, which does nothing unless systemd gave us NOTIFY_SOCKET.
@@ -38,6 +38,8 @@ class ServiceControl {
 
     // Tells the service manager the service is running and ready.
     void ReportRunning();
+    // Tells the service manager a one-line status ("STATUS=").
+    void ReportStatus(const std::string& status);
     // The control handler: logs the request and acts on it. A stop makes the state
     // stopped and wakes WaitWhileRunning; the service thread finishes its current tick.
     void ServiceCtrlHandler(int code);

@@ -46,13 +46,40 @@ void Monitor(ServiceControl& control) {
 
     // A stop request lets the current tick (and a daily report it writes) finish, and
     // cuts the pause short; the context's end then aborts a mail in flight.
+    std::string status;
     while (control.Running()) {
         ServiceTick(context);
+        std::string now = ServiceStatusText(context.table);
+        if (now != status) {
+            status = std::move(now);
+            control.ReportStatus(status);
+        }
         control.WaitWhileRunning(kTickPause);
     }
 }
 
 }  // namespace
+
+std::string ServiceStatusText(const HostTable& table) {
+    int probed = 0;
+    int down = 0;
+    for (int slot = 0; slot < kMaxHosts; ++slot) {
+        const HostEntry& entry = table.Entry(slot);
+        if (entry.active != 0 && entry.probeValue != 0) {
+            ++probed;
+            down += entry.up == 0 ? 1 : 0;
+        }
+    }
+    if (probed == 0) {
+        return "Monitoring no hosts: the host list conf01.dat is empty or missing";
+    }
+    std::string text =
+        "Monitoring " + std::to_string(probed) + (probed == 1 ? " host, " : " hosts, ");
+    if (down == 0) {
+        return text + (probed == 1 ? "up" : "all up");
+    }
+    return text + std::to_string(down) + " down";
+}
 
 int ServiceMain(ServiceControl& control) {
     const std::string& dataDir = control.DataDirectory();

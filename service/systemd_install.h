@@ -55,6 +55,17 @@ constexpr int kStopTimeoutSeconds = 30;
 // not one that a unit can hold as it is.
 std::string UnitUserOf(const std::string& dir);
 
+// The data folder as a value of ReadWritePaths=: double-quoted with "%" doubled; nothing
+// for a folder that is not absolute or holds quotes, backslashes or control characters,
+// which a path list cannot carry.
+std::optional<std::string> ReadWritePathValue(std::string_view dir);
+// systemd's sandbox for the service. Both kinds: no new privileges, the socket families of
+// probes, mail, name lookup and notification, ordinary system calls. A system unit also
+// gets private /tmp and devices, protected kernel and control groups, and a read-only
+// system with the data folder writable and homes read-only (data folder inside one) or
+// hidden.
+std::string SandboxLines(const std::string& dataDir, bool systemScope);
+
 // The unit file text that runs `programPath` with the data folder as its one argument;
 // nothing when the program path cannot be written in a unit (see QuoteExecProgram). A
 // system unit waits for the network to be online and, given a `user`, runs as that user

@@ -323,7 +323,14 @@ std::string DefaultSoundFile(const std::string& programPath) {
     if (slash == std::string::npos || slash == 0) {
         return CutToChars(programPath, kMaxSoundFileChars);
     }
-    return CutToChars(programPath.substr(0, slash + 1) + "ring.mp3", kMaxSoundFileChars);
+    std::string folder = programPath.substr(0, slash + 1);
+    // An installed program lives in <prefix>/bin; its data lives in <prefix>/share.
+    constexpr std::string_view kBin = "/bin/";
+    if (folder.size() > kBin.size() && folder.ends_with(kBin)) {
+        folder.resize(folder.size() - kBin.size() + 1);
+        return CutToChars(folder + "share/quorvane/ring.mp3", kMaxSoundFileChars);
+    }
+    return CutToChars(folder + "ring.mp3", kMaxSoundFileChars);
 }
 
 void SetDefaultSettings(Settings& settings, const std::string& programPath) {

@@ -47,8 +47,9 @@ void LoadHostList(const std::string& dataDir, HostTable& table);
 // is then unchanged).
 bool SaveHostList(const std::string& dataDir, const HostTable& table);
 
-// The default sound file: "ring.mp3" in the folder of the program file, or the program
-// path itself when it holds no "/" after its first character.
+// The default sound file: "ring.mp3" in the folder of the program file (for an installed
+// program in <prefix>/bin: <prefix>/share/quorvane/ring.mp3), or the program path itself
+// when it holds no "/" after its first character.
 std::string DefaultSoundFile(const std::string& programPath);
 // Sets every field to its default (launchOnStartup included).
 void SetDefaultSettings(Settings& settings, const std::string& programPath);

@@ -16,6 +16,9 @@
 
 #include "log_lines.h"
 #include "service/service_log.h"
+#include "service/service_main.h"
+#include "support/lib/fake_seams.h"
+#include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -172,6 +175,25 @@ TEST(ServiceDispatcherTest, ABodyThatGivesUpEndsTheDispatcherWithItsStatus) {
                   dir.path(), [](ServiceControl&) { return 2; }, nullptr),
               2);
     EXPECT_TRUE(LogLines(dir.path()).empty());
+}
+
+TEST(ServiceStatusTest, SaysHowManyProbedHostsThereAreAndHowManyAreDown) {
+    FakeClock clock;
+    test::RecordingMessageSink sink;
+    HostTable table(Program::Service, clock, sink, test::NoProbers());
+    EXPECT_EQ(ServiceStatusText(table),
+              "Monitoring no hosts: the host list conf01.dat is empty or missing");
+    table.AddHost("a", 1000, 0);
+    table.AddHost("-", 0, 0);  // a placeholder is not probed
+    EXPECT_EQ(ServiceStatusText(table), "Monitoring 1 host, 1 down");
+    table.Entry(0).up = 1;
+    EXPECT_EQ(ServiceStatusText(table), "Monitoring 1 host, up");
+    table.AddHost("b", 2, 80);
+    table.AddHost("c", 1000, 0);
+    table.Entry(3).up = 1;
+    EXPECT_EQ(ServiceStatusText(table), "Monitoring 3 hosts, 1 down");
+    table.Entry(2).up = 1;
+    EXPECT_EQ(ServiceStatusText(table), "Monitoring 3 hosts, all up");
 }
 
 }  // namespace

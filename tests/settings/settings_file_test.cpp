@@ -28,7 +28,7 @@ void ExpectDefaultNotify(const NotifySettings& n) {
     EXPECT_EQ(n.smtpPort, 25);
     EXPECT_EQ(n.soundEnabled, 0);
     EXPECT_EQ(n.soundAfter, 60);
-    EXPECT_EQ(n.soundFile, "/opt/quorvane/bin/ring.mp3");
+    EXPECT_EQ(n.soundFile, "/opt/quorvane/share/quorvane/ring.mp3");
     EXPECT_EQ(n.trayEnabled, 0);
     EXPECT_EQ(n.trayAfter, 60);
 }
@@ -48,7 +48,10 @@ TEST(SettingsFiles, MissingFilesGiveDefaultsAndPlaceholders) {
 }
 
 TEST(SettingsFiles, DefaultSoundFileSitsBesideTheProgram) {
-    EXPECT_EQ(DefaultSoundFile("/usr/bin/Quorvane"), "/usr/bin/ring.mp3");
+    EXPECT_EQ(DefaultSoundFile("/work/build/Quorvane"), "/work/build/ring.mp3");
+    EXPECT_EQ(DefaultSoundFile("/usr/bin/Quorvane"), "/usr/share/quorvane/ring.mp3");
+    EXPECT_EQ(DefaultSoundFile("/opt/q/bin/Quorvane"), "/opt/q/share/quorvane/ring.mp3");
+    EXPECT_EQ(DefaultSoundFile("/work/sbin/Quorvane"), "/work/sbin/ring.mp3");
     EXPECT_EQ(DefaultSoundFile("Quorvane"), "Quorvane");
     EXPECT_EQ(DefaultSoundFile("/Quorvane"), "/Quorvane");  // no "/" after the first character
     EXPECT_EQ(DefaultSoundFile("/opt/C#/Q"), "/opt/C#/ring.mp3");

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it on this machine (root), tries both installed
+# programs, removes it again and checks that nothing is left. Run by CI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${1:-build/default}
+[ "$(id -u)" -eq 0 ] || { echo "check-package: needs root (dpkg -i)"; exit 1; }
+
+fail() { echo "check-package: FAILED: $*" >&2; exit 1; }
+
+cmake --build "$build_dir" --target package
+deb=$(ls -t "$build_dir"/quorvane_*.deb | head -n 1)
+echo "== $deb"
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+
+echo "== lintian"
+lintian --fail-on error --suppress-tags no-manual-page "$deb" || fail "lintian reports errors"
+
+echo "== install"
+dpkg -i "$deb" || fail "dpkg -i"
+for program in /usr/bin/Quorvane /usr/bin/HalvoricSvc; do
+    [ -x "$program" ] || fail "$program missing"
+    getcap "$program" | grep -q 'cap_net_raw=ep' || fail "$program lacks CAP_NET_RAW ($(getcap "$program"))"
+done
+[ -f /usr/share/quorvane/ring.mp3 ] || fail "default alarm sound missing"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "== HalvoricSvc from the installed path"
+mkdir -p "$work/svc"
+printf '0 127.0.0.1 1000\r\r\n' > "$work/svc/conf01.dat"
+/usr/bin/HalvoricSvc "$work/svc" 2> "$work/svc.err" &
+svc=$!
+sleep 4
+kill -TERM "$svc"
+wait "$svc" || fail "HalvoricSvc ended with status $?"
+log="$work/svc/BrevixSvc.log"
+cat "$log"
+grep -q 'Start' "$log" || fail "service log has no start line"
+grep -q '127.0.0.1' "$log" || fail "service log does not name its host"
+
+echo "== Quorvane on the offscreen platform"
+mkdir -p "$work/gui"
+APPDATA="$work/gui" QT_QPA_PLATFORM=offscreen /usr/bin/Quorvane > "$work/gui.out" 2>&1 &
+gui=$!
+sleep 4
+kill -0 "$gui" 2>/dev/null || { cat "$work/gui.out"; fail "Quorvane did not stay up"; }
+kill -TERM "$gui"
+status=0
+wait "$gui" || status=$?
+cat "$work/gui.out"
+[ "$status" -eq 0 ] || fail "Quorvane ended with status $status on SIGTERM"
+
+echo "== remove"
+dpkg -r quorvane || fail "dpkg -r"
+left=$(ls /usr/bin/Quorvane /usr/bin/HalvoricSvc /usr/share/quorvane 2>/dev/null || true)
+[ -z "$left" ] || fail "left behind after removal: $left"
+echo "check-package: OK"
