@@ -160,26 +160,6 @@ std::string UnitUserOf(const std::string& dir) {
     return std::to_string(st.st_uid);
 }
 
-std::optional<std::string> ReadWritePathValue(std::string_view dir) {
-    if (dir.empty() || dir.front() != '/') {
-        return std::nullopt;
-    }
-    std::string value = "\"";
-    for (char c : dir) {
-        const auto byte = static_cast<unsigned char>(c);
-        // Path lists take quotes but no escapes: these could not be written.
-        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\'' || c == '\\') {
-            return std::nullopt;
-        }
-        if (c == '%') {
-            value.push_back('%');  // specifier
-        }
-        value.push_back(c);
-    }
-    value.push_back('"');
-    return value;
-}
-
 std::string SandboxLines(const std::string& dataDir, bool systemScope) {
     // What needs no namespaces, so a user manager applies it too: no privilege gained
     // through programs it starts (the traceroute tool), only the socket kinds that probes,
@@ -216,7 +196,8 @@ std::string SandboxLines(const std::string& dataDir, bool systemScope) {
         "RemoveIPC=yes\n");
     // The whole system read-only but the data folder. A folder whose name a path list
     // cannot hold keeps the system writable rather than leave the service unable to write.
-    std::optional<std::string> writable = ReadWritePathValue(dataDir);
+    // A path list takes quotes but no escapes: the program path's rules.
+    std::optional<std::string> writable = QuoteExecProgram(dataDir);
     if (!writable) {
         return text;
     }

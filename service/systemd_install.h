@@ -39,9 +39,9 @@ SystemdSeams DefaultSystemdSeams(ProcessRunner& runner, Clock& clock);
 // $XDG_CONFIG_HOME/systemd/user, else <home>/.config/systemd/user (either may be null).
 std::string UserUnitDirectory(const char* xdgConfigHome, const char* home);
 
-// The program path of an ExecStart= line, double-quoted with "%" doubled; systemd takes
-// the rest literally. Nothing when systemd refuses such a path: one that is not absolute
-// or holds quotes, backslashes or control characters.
+// The program path of an ExecStart= line (or a path of a path list such as ReadWritePaths=),
+// double-quoted with "%" doubled; systemd takes the rest literally. Nothing when systemd refuses
+// such a path: one that is not absolute or holds quotes, backslashes or control characters.
 std::optional<std::string> QuoteExecProgram(std::string_view path);
 // An argument of an ExecStart= line: double-quoted, with the characters that systemd
 // would otherwise interpret ("%", "$", "\", double quote, control characters) escaped.
@@ -55,10 +55,6 @@ constexpr int kStopTimeoutSeconds = 30;
 // not one that a unit can hold as it is.
 std::string UnitUserOf(const std::string& dir);
 
-// The data folder as a value of ReadWritePaths=: double-quoted with "%" doubled; nothing
-// for a folder that is not absolute or holds quotes, backslashes or control characters,
-// which a path list cannot carry.
-std::optional<std::string> ReadWritePathValue(std::string_view dir);
 // systemd's sandbox for the service. Both kinds: no new privileges, the socket families of
 // probes, mail, name lookup and notification, ordinary system calls. A system unit also
 // gets private /tmp and devices, protected kernel and control groups, and a read-only
