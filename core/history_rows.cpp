@@ -29,20 +29,9 @@ std::optional<std::vector<int32_t>> ReadHistoryValues(const std::string& path) {
         return std::nullopt;
     }
     std::string text;
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            // A folder opens but does not read: it is no log file.
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
+    if (!ReadAll(fd.Get(), text)) {
+        // A folder opens but does not read: it is no log file.
+        return std::nullopt;
     }
     return ParseHostLog(text);
 }

@@ -222,17 +222,7 @@ std::vector<int32_t> ReadHostLog(const std::string& path) {
         return {};
     }
     std::string text;
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
+    ReadAll(fd.Get(), text);  // a read error keeps what came before it
     return ParseHostLog(text);
 }
 

@@ -64,22 +64,10 @@ std::optional<std::string> ReadTraceHead(const std::string& path) {
     if (!fd.Valid()) {
         return std::nullopt;
     }
-    std::string text(kTraceShownBytes, '\0');
-    size_t have = 0;
-    while (have < text.size()) {
-        ssize_t got = ::read(fd.Get(), text.data() + have, text.size() - have);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        have += static_cast<size_t>(got);
+    std::string text;
+    if (!ReadAll(fd.Get(), text, kTraceShownBytes)) {
+        return std::nullopt;
     }
-    text.resize(have);
     return text;
 }
 

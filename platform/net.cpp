@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qv {
@@ -40,6 +42,25 @@ bool WriteAll(int fd, std::string_view data) {
             return false;
         }
         data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& out, size_t limit) {
+    char buffer[64 * 1024];
+    while (out.size() < limit) {
+        const size_t want = std::min(sizeof buffer, limit - out.size());
+        ssize_t got = ::read(fd, buffer, want);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        out.append(buffer, static_cast<size_t>(got));
     }
     return true;
 }

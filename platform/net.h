@@ -38,6 +38,9 @@ class UniqueFd {
 // Writes every byte of data to fd, going on after short writes and interruptions. False
 // (with errno set) when a write fails.
 bool WriteAll(int fd, std::string_view data);
+// Appends what the descriptor yields, up to `limit` bytes in all, to `out`; false on a
+// read error (what was read before it stays in `out`).
+bool ReadAll(int fd, std::string& out, size_t limit = SIZE_MAX);
 
 // Dotted-quad parse only ("127.0.0.1").
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text);
