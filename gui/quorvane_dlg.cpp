@@ -655,9 +655,13 @@ void CQuorvaneDlg::StartServiceRun(const Settings& settings) {
     ProcessRunner* runner = serviceRunner_;
     run->thread = std::thread([this, run, runner, argv = std::move(argv)] {
         run->result = runner->Run(argv);
-        QMetaObject::invokeMethod(
-            this, [this] { FinishServiceRun(true); }, Qt::QueuedConnection);
+        // By name: the result stays with us (the join hands it over), Qt only wakes us.
+        QMetaObject::invokeMethod(this, "ServiceRunEnded", Qt::QueuedConnection);
     });
+}
+
+void CQuorvaneDlg::ServiceRunEnded() {
+    FinishServiceRun(true);
 }
 
 void CQuorvaneDlg::FinishServiceRun(bool showBoxes) {

@@ -178,6 +178,8 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     // The captions of the tab in front; ShowTab also empties the statistics lines.
     void ShowCaptions();
     void StartServiceRun(const Settings& settings);
+    // The service program's thread is done (a queued call from it).
+    Q_INVOKABLE void ServiceRunEnded();
     // Takes the outcome of the service program over; with `showBoxes` false (the program
     // is ending) nothing is shown.
     void FinishServiceRun(bool showBoxes);
