@@ -203,6 +203,27 @@ class CommandsTest : public QObject {
         QCOMPARE(ReadFileBytes(d.DataDir() + "/" + kHostListFile), Repeat("0 h 2000\r\r\n", 6));
     }
 
+    void restartWithoutASavedListKeepsTheEditedHosts() {
+        Desktop d;
+        WriteHostList(d, "0 a 2000\r\r\n0 b 2000\r\r\n0 c 2000\r\r\n");
+        d.window.Initialize();
+        // The list can no longer be written: re-reading it would bring back "b" (or,
+        // with no file, the default hosts).
+        std::filesystem::remove(d.DataDir() + "/" + kHostListFile);
+        std::filesystem::create_directory(d.DataDir() + "/" + kHostListFile);
+        WhenOpen<CDlgHosts>([](CDlgHosts& dlg) {
+            auto* list = Child<QTreeWidget>(dlg, "hosts");
+            list->setCurrentItem(list->topLevelItem(1));
+            Child<QPushButton>(dlg, "delete")->click();
+            dlg.accept();
+        });
+        d.window.Command(kCmdEditHosts)->trigger();
+        QCOMPARE(d.ctx.table.hostCount.Load(), 2);
+        QCOMPARE(d.ctx.table.Entry(0).name, std::string("a"));
+        QCOMPARE(d.ctx.table.Entry(1).name, std::string("c"));
+        QVERIFY(d.ctx.table.Entry(1).samples.empty());
+    }
+
     void addingHostsAddsATabWithoutARestart() {
         Desktop d;
         WriteHostList(d, Repeat("0 h 2000\r\r\n", 5));
