@@ -14,7 +14,6 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
-#include <csignal>
 #include <filesystem>
 #include <thread>
 
@@ -24,7 +23,6 @@
 #include "gui/dialogs/dlg_logs.h"
 #include "gui/dialogs/dlg_tab_names.h"
 #include "gui/dialogs/opt_dlg.h"
-#include "gui/termination_signals.h"
 #include "platform/error_text.h"
 #include "settings/config_files.h"
 #include "support/lib/support_dir.h"
@@ -372,17 +370,6 @@ class CommandsTest : public QObject {
         QCOMPARE(d.window.Tabs()->tabText(0), QStringLiteral("Core"));
         QVERIFY(ReadFileBytes(d.DataDir() + "/" + kTabNamesFile)
                     .starts_with("Core\r\r\nUnnamed (6-10)\r\r\nUnnamed (11-15)\r\r\nFar\r\r\n"));
-    }
-
-    void terminationSignalsReachTheWindowThread() {
-        TerminationSignals handlers;
-        QVERIFY(handlers.Installed());
-        QSignalSpy requested(&handlers, &TerminationSignals::Requested);
-        std::raise(SIGTERM);
-        std::raise(SIGINT);
-        QTRY_COMPARE(requested.count(), 2);
-        QCOMPARE(requested[0][0].toInt(), SIGTERM);
-        QCOMPARE(requested[1][0].toInt(), SIGINT);
     }
 
     // The real program, ended the way a session logout ends it.
