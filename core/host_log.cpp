@@ -102,7 +102,11 @@ std::string HostLogFileName(const HostEntry& e, Program p) {
     return name;
 }
 
-bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples, int* error) {
+namespace {
+
+// Opens the folder of `path` and hands its file name to `write`.
+template <typename Write>
+bool WriteInFolderOf(const std::string& path, int* error, Write write) {
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -113,11 +117,12 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples, 
         }
         return false;
     }
-    return WriteHostLogAt(dirFd.Get(), name, samples, error);
+    return write(dirFd.Get(), name);
 }
 
-bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_t>& samples,
-                    int* error) {
+// The writer of both: `leadingZeros` times "0 ", then the samples.
+bool WriteLogAt(int dirFd, const std::string& name, size_t leadingZeros,
+                const std::vector<int32_t>& samples, int* error) {
     TemporaryFile file(dirFd, name, kFileMode, error);
     if (!file.Valid()) {
         return false;
@@ -139,14 +144,12 @@ bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_
         return ok;
     };
 
-    if (samples.size() < kSecondsPerDay) {
-        for (size_t i = samples.size(); i < kSecondsPerDay; ++i) {
-            if (p > limit && !flush()) {
-                return failed();
-            }
-            *p++ = '0';
-            *p++ = ' ';
+    for (size_t i = 0; i < leadingZeros; ++i) {
+        if (p > limit && !flush()) {
+            return failed();
         }
+        *p++ = '0';
+        *p++ = ' ';
     }
     char digits[kMaxNumberBytes];
     char* const digitsEnd = digits + sizeof digits;
@@ -170,6 +173,36 @@ bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_
         return failed();
     }
     return file.Commit(TemporaryFile::Replace::NotALink, error);
+}
+
+}  // namespace
+
+bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_t>& samples,
+                    int* error) {
+    const size_t zeros = samples.size() < kSecondsPerDay ? kSecondsPerDay - samples.size() : 0;
+    return WriteLogAt(dirFd, name, zeros, samples, error);
+}
+
+bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples, int* error) {
+    return WriteInFolderOf(path, error, [&](int dirFd, const std::string& name) {
+        return WriteHostLogAt(dirFd, name, samples, error);
+    });
+}
+
+size_t SnapshotLeadingZeros(size_t sampleCount, int64_t secondsSinceMidnight) {
+    if (sampleCount >= kSecondsPerDay || secondsSinceMidnight <= 0 ||
+        static_cast<uint64_t>(secondsSinceMidnight) <= sampleCount) {
+        return 0;
+    }
+    return static_cast<size_t>(secondsSinceMidnight) - sampleCount;
+}
+
+bool WriteHistorySnapshot(const std::string& path, const std::vector<int32_t>& samples,
+                          int64_t secondsSinceMidnight, int* error) {
+    const size_t zeros = SnapshotLeadingZeros(samples.size(), secondsSinceMidnight);
+    return WriteInFolderOf(path, error, [&](int dirFd, const std::string& name) {
+        return WriteLogAt(dirFd, name, zeros, samples, error);
+    });
 }
 
 std::vector<int32_t> ParseHostLog(std::string_view text) {

@@ -57,6 +57,16 @@ bool WriteHostLog(const std::string& path, const std::vector<int32_t>& samples,
 bool WriteHostLogAt(int dirFd, const std::string& name, const std::vector<int32_t>& samples,
                     int* error = nullptr);
 
+// The "0 " values in front of a snapshot of today's samples, so that its first value
+// stands for 00:00:00: the seconds since local midnight less the samples, and none with a
+// full day of samples or more samples than seconds (the clock was set back).
+size_t SnapshotLeadingZeros(size_t sampleCount, int64_t secondsSinceMidnight);
+
+// A snapshot of a host's day so far in the log format, written like WriteHostLog but
+// with SnapshotLeadingZeros in front.
+bool WriteHistorySnapshot(const std::string& path, const std::vector<int32_t>& samples,
+                          int64_t secondsSinceMidnight, int* error = nullptr);
+
 // Parses the integers of a log text up to the first token that is not a number; grouped
 // and ungrouped numbers alike.
 std::vector<int32_t> ParseHostLog(std::string_view text);

@@ -6,6 +6,7 @@
 #include "core/traceroute.h"
 #include "gui/message_boxes.h"
 #include "gui/quorvane_dlg.h"
+#include "gui/termination_signals.h"
 #include "gui/tray.h"
 #include "gui/window_message_sink.h"
 #include "mail/status_mail.h"
@@ -38,6 +39,9 @@ int CQuorvaneApp::InitInstance() {
     CQuorvaneDlg window(DesktopParts{ctx, boxes, tray, &sink, RunningProgramPath()});
     sink.SetOwner(&window);
     QObject::connect(&window, &CQuorvaneDlg::Ended, qApp, &QCoreApplication::quit);
+    // Logging out or `kill` ends the program the way File > Exit does, with status 0.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::Requested, &window, &CQuorvaneDlg::OnExit);
 
     window.Initialize();
     window.show();

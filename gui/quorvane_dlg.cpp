@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,10 +14,21 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QToolBar>
+#include <mutex>
 #include <optional>
+#include <thread>
 
+#include "core/desktop_commands.h"
+#include "core/host_log.h"
 #include "gui/about_dlg.h"
+#include "gui/dialogs/c_dlg_hosts.h"
+#include "gui/dialogs/dlg_logs.h"
+#include "gui/dialogs/dlg_tab_names.h"
+#include "gui/dialogs/opt_dlg.h"
+#include "gui/dialogs/trace_logs.h"
 #include "gui/window_message_sink.h"
+#include "platform/error_text.h"
+#include "settings/autostart.h"
 #include "settings/config_files.h"
 #include "settings/data_directory.h"
 
@@ -70,7 +82,27 @@ QString Caption(const std::string& caption) {
     return QString::fromStdString(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// The file-open chooser of "Open log...": existing *.log files, starting in `start`.
+std::optional<QString> ChooseLogFile(QWidget* parent, const QString& start) {
+    QFileDialog dialog(parent, QStringLiteral("Open"), start, QStringLiteral("LOG files(*.log)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace
+
+// The service program runs on a thread of its own, so the window and its tick go on
+// meanwhile; its end is handed to the window thread as a queued call.
+struct CQuorvaneDlg::ServiceRun {
+    Settings settings;  // taken over once the program has run
+    ProcessResult result;
+    std::thread thread;
+};
 
 CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
     : ctx_(parts.ctx),
@@ -78,7 +110,24 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
       sink_(parts.sink),
       programPath_(std::move(parts.programPath)),
       tray_(parts.tray, parts.boxes),
-      images_(parts.ctx.table, parts.ctx.seams.clock, state_) {
+      images_(parts.ctx.table, parts.ctx.seams.clock, state_),
+      serviceRunner_(parts.serviceRunner),
+      serviceProgram_(parts.serviceProgram.empty() ? ServiceProgramPath(programPath_)
+                                                   : std::move(parts.serviceProgram)),
+      autostart_(parts.autostart),
+      chooseLogFile_(std::move(parts.chooseLogFile)),
+      chooseSoundFile_(std::move(parts.chooseSoundFile)) {
+    if (serviceRunner_ == nullptr) {
+        ownRunner_ = std::make_unique<SystemProcessRunner>(SystemProcessRunner::Output::ErrorOnly);
+        serviceRunner_ = ownRunner_.get();
+    }
+    if (autostart_ == nullptr) {
+        ownAutostart_ = std::make_unique<Autostart>();
+        autostart_ = ownAutostart_.get();
+    }
+    if (!chooseLogFile_) {
+        chooseLogFile_ = ChooseLogFile;
+    }
     tray_.SetOwner(this);
     setWindowTitle(kProgramCaption);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -113,7 +162,12 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
     connect(&timer_, &QTimer::timeout, this, &CQuorvaneDlg::Tick);
 }
 
-CQuorvaneDlg::~CQuorvaneDlg() = default;
+CQuorvaneDlg::~CQuorvaneDlg() {
+    // The service program is not cut short: it may be half way through the unit.
+    if (serviceRun_ != nullptr && serviceRun_->thread.joinable()) {
+        serviceRun_->thread.join();
+    }
+}
 
 void CQuorvaneDlg::BuildMenu() {
     struct Item {
@@ -296,10 +350,16 @@ void CQuorvaneDlg::ShowTab(int tab) {
         return;
     }
     state_.firstVisibleSlot = tab * kPanes;
-    const std::vector<std::string> captions = TabCaptions(ctx_.table, state_.firstVisibleSlot);
     for (int i = 0; i < kPanes; ++i) {
         stats_[i]->clear();
         graphs_[i]->hostSlot = state_.firstVisibleSlot + i;
+    }
+    ShowCaptions();
+}
+
+void CQuorvaneDlg::ShowCaptions() {
+    const std::vector<std::string> captions = TabCaptions(ctx_.table, state_.firstVisibleSlot);
+    for (int i = 0; i < kPanes; ++i) {
         const bool named = i < static_cast<int>(captions.size());
         const QString caption = named ? Caption(captions[i]) : QString();
         frames_[i]->setTitle(caption);
@@ -438,7 +498,13 @@ void CQuorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuorvaneDlg::OnOpenLog() {
-    // The History dialog is wired in with the commands.
+    const std::optional<QString> path =
+        chooseLogFile_(this, QString::fromStdString(ctx_.dataDirectory));
+    if (!path || ending_) {
+        return;
+    }
+    DlgLogs history(*path, boxes_, this);
+    history.exec();
 }
 
 void CQuorvaneDlg::OnHide() {
@@ -446,26 +512,190 @@ void CQuorvaneDlg::OnHide() {
 }
 
 void CQuorvaneDlg::OnExit() {
+    if (ending_) {
+        return;
+    }
+    ending_ = true;
     tray_.Remove();
     SaveHostList(ctx_.dataDirectory, ctx_.table);
+    // A service program still running finishes its work; its settings are kept.
+    FinishServiceRun(false);
     hide();
     emit Ended();
 }
 
 void CQuorvaneDlg::OnEditHosts() {
-    // The host list dialog is wired in with the commands.
+    layoutUnchanged = true;
+    {
+        CDlgHosts hosts(
+            ctx_.table, ctx_.dataDirectory, state_.tabNames, layoutUnchanged, ctx_.seams.clock,
+            boxes_, [this](int a, int b) { ExchangeSlots(a, b); }, {}, this);
+        hosts.exec();
+    }
+    const bool saved = SaveHostList(ctx_.dataDirectory, ctx_.table);
+    if (ending_) {
+        return;
+    }
+    if (!layoutUnchanged) {
+        RestartMonitoring(saved);
+    } else {
+        // Hosts added in the dialog fill the panes of the tab in front and may need a tab.
+        ShowCaptions();
+        RebuildTabs();
+    }
+    update();
+}
+
+void CQuorvaneDlg::RestartMonitoring(bool listSaved) {
+    struct Host {
+        std::string name;
+        int32_t probeValue;
+        int port;
+    };
+    std::vector<Host> hosts;
+    if (!listSaved) {
+        // Re-reading the old file (or none, which means the default hosts) would undo what
+        // the dialog did.
+        for (int slot = 0; slot < kMaxHosts; ++slot) {
+            const HostEntry& e = ctx_.table.Entry(slot);
+            if (e.active != 0) {
+                hosts.push_back(
+                    {e.name, e.probeValue, e.isIcmp != 0 ? 0 : int{static_cast<int16_t>(e.port)}});
+            }
+        }
+    }
+    StopAllHosts();
+    CreateDataDirectory(ctx_.dataDirectory);
+    if (listSaved) {
+        LoadHostList(ctx_.dataDirectory, ctx_.table);
+    } else {
+        for (const Host& h : hosts) {
+            ctx_.table.AddHost(h.name, h.probeValue, h.port, /*saveList=*/false,
+                               /*startProber=*/true);
+        }
+    }
+    RebuildTabs();
+    {
+        const QSignalBlocker block(tabs_);
+        tabs_->setCurrentIndex(0);
+    }
+    ShowTab(0);
 }
 
 void CQuorvaneDlg::OnShowHistory() {
-    // The History dialog is wired in with the commands.
+    enum class Outcome { NoHost, Placeholder, NotWritten, Written } outcome;
+    std::string path;
+    {
+        // No sample is appended while the day is copied.
+        std::lock_guard<std::recursive_mutex> lock(ctx_.table.SampleLock());
+        const HostEntry& e = ctx_.table.Entry(state_.firstVisibleSlot + state_.selectedPane);
+        if (e.active == 0) {
+            outcome = Outcome::NoHost;
+        } else if (e.probeValue == 0) {
+            outcome = Outcome::Placeholder;
+        } else {
+            const std::tm now = LocalNow();
+            path = ctx_.dataDirectory + "/" + HistorySnapshotFileName(e.name);
+            outcome = WriteHistorySnapshot(path, e.samples, SecondsSinceMidnight(now))
+                          ? Outcome::Written
+                          : Outcome::NotWritten;
+        }
+    }
+    // Boxes and the dialog come after the lock: the tick goes on while they are open.
+    switch (outcome) {
+        case Outcome::NoHost:
+            boxes_.Show(this, QStringLiteral("Select a host to show log."), kProgramCaption,
+                        BoxIcon::None);
+            return;
+        case Outcome::Placeholder:
+            boxes_.Show(this, QStringLiteral("Empty host is selected! Select a host to show log."),
+                        kProgramCaption, BoxIcon::None);
+            return;
+        case Outcome::NotWritten:
+            return;
+        case Outcome::Written:
+            break;
+    }
+    DlgLogs history(QString::fromStdString(path), boxes_, this);
+    history.exec();
 }
 
 void CQuorvaneDlg::OnTraceLogs() {
-    // The trace route logs dialog is wired in with the commands.
+    CTraceLogs logs(ctx_.dataDirectory, ctx_.seams.clock, boxes_, this);
+    logs.exec();
 }
 
 void CQuorvaneDlg::OnOptions() {
-    // The Options dialog is wired in with the commands.
+    // One switch of the service mode at a time.
+    if (serviceRun_ != nullptr) {
+        return;
+    }
+    OptDlg options(ctx_.settings, boxes_, *autostart_, programPath_, chooseSoundFile_, this);
+    if (options.exec() != QDialog::Accepted || ending_) {
+        return;
+    }
+    const Settings updated = options.settings();
+    ResetWatchersForOptions(ctx_.table, ctx_.settings, updated);
+    if (updated.general.serviceMode != ctx_.settings.general.serviceMode) {
+        StartServiceRun(updated);
+        return;
+    }
+    TakeOverSettings(updated);
+}
+
+void CQuorvaneDlg::StartServiceRun(const Settings& settings) {
+    for (int id : {kCmdOptions, kButtonOptions}) {
+        commands_[id]->setEnabled(false);
+    }
+    serviceRun_ = std::make_unique<ServiceRun>();
+    ServiceRun* run = serviceRun_.get();
+    run->settings = settings;
+    std::vector<std::string> argv =
+        ServiceCommandLine(serviceProgram_, settings.general.serviceMode != 0, ctx_.dataDirectory);
+    ProcessRunner* runner = serviceRunner_;
+    run->thread = std::thread([this, run, runner, argv = std::move(argv)] {
+        run->result = runner->Run(argv);
+        // By name: the result stays with us (the join hands it over), Qt only wakes us.
+        QMetaObject::invokeMethod(this, "ServiceRunEnded", Qt::QueuedConnection);
+    });
+}
+
+void CQuorvaneDlg::ServiceRunEnded() {
+    FinishServiceRun(true);
+}
+
+void CQuorvaneDlg::FinishServiceRun(bool showBoxes) {
+    if (serviceRun_ == nullptr) {
+        return;
+    }
+    serviceRun_->thread.join();
+    const std::unique_ptr<ServiceRun> run = std::move(serviceRun_);
+    for (int id : {kCmdOptions, kButtonOptions}) {
+        commands_[id]->setEnabled(true);
+    }
+    if (run->result.startError != 0) {
+        // The options stay as they were: the mode saved would not be the mode in force.
+        if (showBoxes) {
+            boxes_.Show(nullptr, QString::fromStdString(SystemErrorText(run->result.startError)),
+                        QStringLiteral("Error"), BoxIcon::Information);
+        }
+        emit ServiceRunFinished();
+        return;
+    }
+    // Saved before the service program's boxes: nothing waits on the user's "OK".
+    TakeOverSettings(run->settings);
+    if (showBoxes) {
+        for (const std::string& text : ServiceBoxTexts(run->result.output)) {
+            boxes_.Show(this, QString::fromStdString(text), QStringLiteral("Halvoric"),
+                        BoxIcon::None);
+        }
+    }
+    emit ServiceRunFinished();
+}
+
+void CQuorvaneDlg::TakeOverSettings(const Settings& settings) {
+    ctx_.settings = settings;
+    SaveSettings(ctx_.dataDirectory, ctx_.settings);
 }
 
 void CQuorvaneDlg::OnToggleToolbar() {
@@ -485,7 +715,15 @@ void CQuorvaneDlg::OnToggleToolbar() {
 }
 
 void CQuorvaneDlg::OnTabNames() {
-    // The tab names dialog is wired in with the commands.
+    {
+        DlgTabNames names(state_.tabNames, boxes_, this);
+        names.exec();
+    }
+    SaveTabNames(ctx_.dataDirectory, state_.tabNames);
+    if (ctx_.table.hostCount > 0) {
+        RebuildTabs();
+    }
+    update();
 }
 
 void CQuorvaneDlg::OnAbout() {

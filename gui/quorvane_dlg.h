@@ -5,7 +5,10 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "core/desktop_view.h"
@@ -13,6 +16,7 @@
 #include "gui/graphic.h"
 #include "gui/message_boxes.h"
 #include "gui/tray.h"
+#include "platform/process.h"
 
 class QGroupBox;
 class QLabel;
@@ -21,6 +25,10 @@ class QPushButton;
 class QTabBar;
 class QToolBar;
 class QAction;
+
+namespace qv {
+class Autostart;
+}
 
 namespace qv::gui {
 
@@ -68,8 +76,19 @@ struct DesktopParts {
     TrayBackend& tray;
     // Released while the window thread waits for probers (may be null in tests).
     WindowMessageSink* sink = nullptr;
-    // The running program file, for the default sound file.
+    // The running program file, for the default sound file and the service program.
     std::string programPath;
+    // Runs the service program when the service mode is switched; null: a real process
+    // whose standard error is kept.
+    ProcessRunner* serviceRunner = nullptr;
+    // The service program; empty: HalvoricSvc beside programPath.
+    std::string serviceProgram = {};
+    // The autostart entry the Options dialog writes or removes; null: the user's own.
+    Autostart* autostart = nullptr;
+    // Asks for an existing file (parent, start folder); file choosers when empty.
+    using FileChooser = std::function<std::optional<QString>(QWidget*, const QString&)>;
+    FileChooser chooseLogFile = {};
+    FileChooser chooseSoundFile = {};
 };
 
 class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
@@ -95,6 +114,12 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     void StopAllHosts();
     // The host list dialog exchanged the entries of two slots: their graph images follow.
     void ExchangeSlots(int slotA, int slotB);
+    // After the host list dialog deleted or moved hosts: every host starts again from the
+    // saved list (or, when it could not be saved, from the table as it stands), packed in
+    // list order, with tab 0 in front.
+    void RestartMonitoring(bool listSaved);
+    // Whether the service program switched on or off by "Options..." is still running.
+    bool ServiceRunning() const { return serviceRun_ != nullptr; }
 
     WindowSideState& State() { return state_; }
     Tray& TrayIcon() { return tray_; }
@@ -129,6 +154,8 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
   signals:
     // File > Exit: the program ends.
     void Ended();
+    // The service program run by "Options..." has ended and its outcome was applied.
+    void ServiceRunFinished();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,6 +175,15 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     void BuildTimeScroll(QWidget* client);
     void ShowFromTray();
     std::tm LocalNow();
+    // The captions of the tab in front; ShowTab also empties the statistics lines.
+    void ShowCaptions();
+    void StartServiceRun(const Settings& settings);
+    // The service program's thread is done (a queued call from it).
+    Q_INVOKABLE void ServiceRunEnded();
+    // Takes the outcome of the service program over; with `showBoxes` false (the program
+    // is ending) nothing is shown.
+    void FinishServiceRun(bool showBoxes);
+    void TakeOverSettings(const Settings& settings);
 
     MonitorContext& ctx_;
     MessageBoxes& boxes_;
@@ -158,6 +194,18 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     GraphImages images_;
     QTimer timer_;
     bool ticking_ = false;
+    // Set by Exit: commands whose dialog was ended by it do nothing more.
+    bool ending_ = false;
+
+    std::unique_ptr<ProcessRunner> ownRunner_;
+    ProcessRunner* serviceRunner_;
+    const std::string serviceProgram_;
+    std::unique_ptr<Autostart> ownAutostart_;
+    Autostart* autostart_;
+    DesktopParts::FileChooser chooseLogFile_;
+    DesktopParts::FileChooser chooseSoundFile_;
+    struct ServiceRun;
+    std::unique_ptr<ServiceRun> serviceRun_;
 
     QWidget* client_ = nullptr;
     QToolBar* toolbar_ = nullptr;

@@ -102,7 +102,8 @@ ProcessResult SystemProcessRunner::Run(const std::vector<std::string>& argv) {
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
     int error = 0;
-    ChildProcess child = ChildProcess::Start(argv, writeEnd.Get(), writeEnd.Get(), &error);
+    const int stdoutFd = output_ == Output::Both ? writeEnd.Get() : -1;
+    ChildProcess child = ChildProcess::Start(argv, stdoutFd, writeEnd.Get(), &error);
     writeEnd.Reset();
     if (!child.Valid()) {
         result.startError = error;

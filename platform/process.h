@@ -36,7 +36,7 @@ class ChildProcess {
 struct ProcessResult {
     int startError = 0;  // errno when the program could not be started
     int exitCode = -1;   // exit code, or 128 + signal number
-    std::string output;  // standard output and standard error together
+    std::string output;  // what the runner collects: standard output and error, or error only
 };
 
 // Runs a program to its end and collects what it printed. Tests replace it with a recorder.
@@ -48,7 +48,15 @@ class ProcessRunner {
 
 class SystemProcessRunner final : public ProcessRunner {
   public:
+    enum class Output {
+        Both,       // standard output and standard error
+        ErrorOnly,  // standard error; standard output goes to /dev/null
+    };
+    explicit SystemProcessRunner(Output output = Output::Both) : output_(output) {}
     ProcessResult Run(const std::vector<std::string>& argv) override;
+
+  private:
+    Output output_;
 };
 
 // Whether a program of that name can be found on PATH (or, with a "/", exists and is executable).

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Screenshot of the desktop program for the README: the real program under Xvfb on a
-# temporary data folder, watching a few hosts for some seconds, then docs/main-window.png.
+# Screenshots of the desktop program for the README: the real program under Xvfb on a
+# temporary data folder, watching a few hosts for some seconds, then docs/main-window.png;
+# then each dialog, opened through the real window's commands by tools/dialog_shots on a
+# data folder of its own, as docs/dlg-*.png.
 # As root the hosts are test hosts in a private network namespace (answering after a set
 # delay, some dropping requests) and a TCP listener; otherwise plain loopback, whose
 # replies take 0 ms and so draw no bars.
@@ -10,13 +12,14 @@ cd "$(dirname "$0")/.."
 build_dir=${1:-build/default}
 seconds=${2:-45}
 program="$build_dir/Quorvane"
+shots="$build_dir/tools/dialog_shots"
 responder="$build_dir/tests/support/icmp_responder"
 out=docs/main-window.png
 
 for tool in Xvfb import; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, imagemagick)"; exit 1; }
 done
-[ -x "$program" ] || { echo "Build the program first: make build"; exit 1; }
+[ -x "$program" ] && [ -x "$shots" ] || { echo "Build the program first: make build"; exit 1; }
 
 work=$(mktemp -d)
 ns=""
@@ -58,6 +61,13 @@ else
 fi
 printf '%s\r\r\n' "${hosts[@]}" >"$data/conf01.dat"
 printf 'Loopback lab\r\r\n' >"$data/tabnames.dat"
+# The dialogs' folder: the same hosts, and a traceroute 3 s after a host goes down, so
+# the trace logs dialog has a capture to list.
+shot_data="$work/shots/Tarnwick"
+mkdir -p "$shot_data"
+cp "$data/conf01.dat" "$data/tabnames.dat" "$shot_data/"
+sound="$(realpath "$build_dir")/tools/ring.mp3"
+printf '0 60 user@localhost localhost 0 60 %s 25 0 60 0 0 3\r\r\n' "$sound" >"$shot_data/conf02.dat"
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -72,3 +82,4 @@ sleep "$seconds"
 mkdir -p docs
 DISPLAY="$display" import -window "Tarnwick Server Monitor" "$out"
 echo "Wrote $out"
+"${run[@]}" env APPDATA="$work/shots" DISPLAY="$display" "$shots" "$PWD/docs" 15

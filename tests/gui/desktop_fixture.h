@@ -8,6 +8,7 @@
 #include "core/monitor_context.h"
 #include "gui/quorvane_dlg.h"
 #include "gui/tray.h"
+#include "settings/autostart.h"
 #include "support/lib/fake_message_boxes.h"
 #include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"
@@ -42,9 +43,17 @@ inline QImage IconImage(const QString& path) {
 }
 
 struct Desktop {
-    explicit Desktop(HostTable::Hooks hooks = NoProbers())
+    // `serviceProgram`: what "Options..." runs to switch the service mode; by default a
+    // program that is not there.
+    explicit Desktop(HostTable::Hooks hooks = NoProbers(), std::string serviceProgram = {})
         : ctx(Program::Desktop, DataDir(), MonitorSeams{clock, sink, sound, trace, mail},
-              std::move(hooks)) {}
+              std::move(hooks)),
+          window(gui::DesktopParts{ctx, boxes, tray, nullptr, "/opt/qv/Quorvane", nullptr,
+                                   std::move(serviceProgram), &autostart,
+                                   [this](QWidget*, const QString& start) {
+                                       logChooserStart = start;
+                                       return chosenLog;
+                                   }}) {}
     std::string DataDir() const { return dir.path() + "/Tarnwick"; }
 
     TempDir dir;
@@ -56,7 +65,12 @@ struct Desktop {
     MonitorContext ctx;
     FakeMessageBoxes boxes;
     FakeTrayBackend tray;
-    gui::CQuorvaneDlg window{gui::DesktopParts{ctx, boxes, tray, nullptr, "/opt/qv/Quorvane"}};
+    // Never the machine's or the user's own autostart folder.
+    Autostart autostart{dir.path() + "/xdg-system", dir.path() + "/xdg-user", false};
+    // "Open log...": what the file chooser yields, and the folder it started in.
+    std::optional<QString> chosenLog;
+    QString logChooserStart;
+    gui::CQuorvaneDlg window;
 };
 
 }  // namespace qv::test

@@ -1,0 +1,41 @@
+// SIGTERM and SIGINT (logout, kill, Ctrl+C) reach the window thread as a Qt signal, so the
+// program ends the way File > Exit ends it. The handler only writes a byte to a pipe.
+#pragma once
+
+#include <signal.h>
+#include <QObject>
+
+#include "platform/net.h"
+
+class QSocketNotifier;
+
+namespace qv::gui {
+
+class TerminationSignals final : public QObject {
+    Q_OBJECT
+  public:
+    // Installs the handlers; one instance at a time. The previous handlers come back when
+    // it is destroyed.
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+    bool Installed() const { return installed_; }
+
+  signals:
+    // On the thread that made the object, once per arrival.
+    void Requested(int signalNumber);
+
+  private:
+    void Drain();
+
+    UniqueFd readEnd_;
+    UniqueFd writeEnd_;
+    QSocketNotifier* notifier_ = nullptr;
+    bool installed_ = false;
+    struct sigaction previousTerm_ {};
+    struct sigaction previousInt_ {};
+};
+
+}  // namespace qv::gui
