@@ -114,6 +114,15 @@ LateReplyDecision DecideLateReply(uint16_t sequence, const std::vector<int32_t>&
     return {LateReplyAction::Ignore, 0};
 }
 
+void SentProbes::Sent(uint16_t sequence, uint32_t tick) {
+    probes_[sequence % kKept] = Probe{true, sequence, tick};
+}
+
+bool SentProbes::Matches(uint16_t sequence, uint32_t tick) const {
+    const Probe& p = probes_[sequence % kKept];
+    return p.sent && p.sequence == sequence && p.tick == tick;
+}
+
 uint32_t ReplyWait::NextSlice() {
     // Once the timeout has been reached the slice is empty: one last look, then the loss.
     uint32_t remaining = elapsed_ < timeoutMs_ ? timeoutMs_ - elapsed_ : 0;

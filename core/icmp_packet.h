@@ -54,6 +54,25 @@ struct LateReplyDecision {
 // Sequence 0 never corrects.
 LateReplyDecision DecideLateReply(uint16_t sequence, const std::vector<int32_t>& samples);
 
+// The send ticks of a prober's recent requests. A raw ICMP socket sees the echo replies of
+// every program on the machine, and identifiers are only 16 bits, so two programs probing
+// the same address (the desktop program and the service, say) can share one; a reply is
+// ours only when it carries the very tick we sent with its sequence number.
+class SentProbes {
+  public:
+    static constexpr uint16_t kKept = 256;
+    void Sent(uint16_t sequence, uint32_t tick);
+    bool Matches(uint16_t sequence, uint32_t tick) const;
+
+  private:
+    struct Probe {
+        bool sent = false;
+        uint16_t sequence = 0;
+        uint32_t tick = 0;
+    };
+    Probe probes_[kKept];
+};
+
 // Bookkeeping of the wait for one reply, in slices of at most a second: `waited` sums the
 // slices asked for, `elapsed` is the time since sending as last measured. A slice that a
 // foreign datagram interrupted counts in full.

@@ -67,6 +67,7 @@ class IcmpProber {
     uint32_t address_ = 0;
     std::unique_ptr<uint8_t[]> sendBuffer_;
     std::unique_ptr<uint8_t[]> receiveBuffer_;
+    SentProbes sent_;
 };
 
 void IcmpProber::Run(IcmpSocketKind kind) {
@@ -126,6 +127,7 @@ void IcmpProber::Run(IcmpSocketKind kind) {
 
         Outcome outcome = Outcome::Failed;
         if (resolved_ && socket_.SendTo(address_, sendBuffer_.get(), kEchoRequestSize) == 0) {
+            sent_.Sent(sequence, t0);
             outcome = WaitForReply(t0, timeout);
         }
         switch (outcome) {
@@ -191,9 +193,10 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
             ParseEchoReply(receiveBuffer_.get(), size, socket_.RepliesCarryIpHeader());
         const uint32_t rtt = reply ? TickDiffMs(t1, reply->tick) : 0;
         // Identifiers are only unique by chance (two probers that start a millisecond
-        // apart can pick the same one), so a reply must also come from our target. A tick
-        // from the future is no reply of ours either.
+        // apart, or another program's, can share one), so a reply must also come from our
+        // target and carry a request we sent. A tick from the future is no reply of ours.
         if (!reply || reply->identifier != socket_.Identifier() || source != address_ ||
+            !sent_.Matches(reply->sequence, reply->tick) ||
             rtt > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
             wait.Interrupted(TickDiffMs(clock_.TickCount(), t0));
             continue;

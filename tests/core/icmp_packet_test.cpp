@@ -172,6 +172,30 @@ TEST(IcmpPacket, LateReplyAfterSequenceWrap) {
     EXPECT_EQ(d.index, 65535u);
 }
 
+TEST(IcmpPacket, OnlyRepliesToRequestsWeSentAreOurs) {
+    SentProbes sent;
+    sent.Sent(7, 1000);
+    sent.Sent(8, 2000);
+    for (uint16_t s = 9; s <= 7 + SentProbes::kKept; ++s) {
+        sent.Sent(s, 3000u + s);  // the last one, 263, takes the place of 7
+    }
+    struct Case {
+        uint16_t sequence;
+        uint32_t tick;
+        bool ours;
+    } cases[] = {
+        {8, 2000, true},     // the oldest still kept
+        {263, 3263, true},   // the newest
+        {8, 2001, false},    // our sequence with another program's tick
+        {263, 1000, false},  // another program's request that shares our sequence
+        {264, 3264, false},  // never sent
+        {7, 1000, false},    // sent, but too long ago
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sent.Matches(c.sequence, c.tick), c.ours) << c.sequence << " " << c.tick;
+    }
+}
+
 TEST(IcmpReplyWait, ShortTimeoutIsOneSlice) {
     ReplyWait w(500);
     EXPECT_EQ(w.NextSlice(), 500u);
