@@ -66,7 +66,7 @@ printf 'Loopback lab\r\r\n' >"$data/tabnames.dat"
 shot_data="$work/shots/Tarnwick"
 mkdir -p "$shot_data"
 cp "$data/conf01.dat" "$data/tabnames.dat" "$shot_data/"
-sound="$(realpath "$build_dir")/tools/ring.mp3"
+sound=/usr/share/quorvane/ring.mp3  # as an installed program has it
 printf '0 60 user@localhost localhost 0 60 %s 25 0 60 0 0 3\r\r\n' "$sound" >"$shot_data/conf02.dat"
 
 exec 3>"$work/display"

@@ -27,7 +27,6 @@
 #include "mail/status_mail.h"
 #include "platform/clock.h"
 #include "platform/gst_sound_player.h"
-#include "platform/process.h"
 #include "settings/autostart.h"
 #include "settings/data_directory.h"
 
@@ -171,7 +170,9 @@ int main(int argc, char** argv) {
     qv::MonitorContext ctx(qv::Program::Desktop, dataDir,
                            qv::MonitorSeams{clock, sink, sound, traceroute, mail});
     qv::gui::QtTrayBackend tray;
-    CQuorvaneDlg window(qv::gui::DesktopParts{ctx, boxes, tray, &sink, qv::RunningProgramPath()});
+    // Defaults as an installed program shows them (the sound file in /usr/share), not this
+    // tool's build folder.
+    CQuorvaneDlg window(qv::gui::DesktopParts{ctx, boxes, tray, &sink, "/usr/bin/Quorvane"});
     sink.SetOwner(&window);
     window.Initialize();
     window.show();
