@@ -13,6 +13,7 @@
 
 #include "core/host_file_name.h"
 
+#include "support/lib/file_size_limit.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -178,19 +179,12 @@ TEST(HostLogWriter, FullDiskFailsAndKeepsTheOldFile) {
     TempDir dir;
     const std::string path = dir.File("host.log");
     WriteFileBytes(path, "1 2 3 ");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     int error = 0;
-    bool written = WriteHostLog(path, {1, 2, 3}, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    bool written = false;
+    {
+        test::ScopedFileSizeLimit limit(4096);
+        written = WriteHostLog(path, {1, 2, 3}, &error);
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(error, EFBIG);

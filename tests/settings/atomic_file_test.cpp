@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/lib/file_size_limit.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -182,19 +183,12 @@ TEST(AtomicFile, WriteThatCannotCompleteKeepsOldFile) {
     TempDir dir;
     std::string path = dir.File("conf01.dat");
     WriteFileBytes(path, "0 127.0.0.1 1000\r\r\n");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     int error = 0;
-    bool ok = WriteFileAtomically(path, std::string(4096, 'x'), &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    bool ok = false;
+    {
+        test::ScopedFileSizeLimit limit(64);
+        ok = WriteFileAtomically(path, std::string(4096, 'x'), &error);
+    }
 
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, EFBIG);
