@@ -1,16 +1,9 @@
-// History rows: reading a log, building the rows of each view, labels and sorting.
+// History rows: the rows of each view of a log, their labels and sorting.
 #include "core/history_rows.h"
-
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-
-#include "core/host_log.h"
-#include "platform/net.h"
 
 namespace qv {
 namespace {
@@ -22,19 +15,6 @@ HistoryKind KindOfSecond(int32_t v) {
 }
 
 }  // namespace
-
-std::optional<std::vector<int32_t>> ReadHistoryValues(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return std::nullopt;
-    }
-    std::string text;
-    if (!ReadAll(fd.Get(), text)) {
-        // A folder opens but does not read: it is no log file.
-        return std::nullopt;
-    }
-    return ParseHostLog(text);
-}
 
 std::vector<HistoryRow> BuildHistoryRows(const std::vector<int32_t>& values, HistoryView view,
                                          int32_t low, int32_t high) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,10 +25,6 @@ struct HistoryRow {
 };
 
 enum class HistoryColumn { TimeOfDay, Value };
-
-// The values of a log file up to the first one that is not a number; nothing when the
-// file cannot be opened or read.
-std::optional<std::vector<int32_t>> ReadHistoryValues(const std::string& path);
 
 // Rows in file order. Per minute: one row per complete minute with the average truncated
 // toward zero, "Timed out" when negative. Other views: -1 times out, any other negative

@@ -249,14 +249,21 @@ std::vector<int32_t> ParseHostLog(std::string_view text) {
     return values;
 }
 
-std::vector<int32_t> ReadHostLog(const std::string& path) {
+std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
-        return {};
+        return std::nullopt;
     }
     std::string text;
-    ReadAll(fd.Get(), text);  // a read error keeps what came before it
+    if (!ReadAll(fd.Get(), text)) {
+        // A folder opens but does not read: it is no log file.
+        return std::nullopt;
+    }
     return ParseHostLog(text);
+}
+
+std::vector<int32_t> ReadHostLog(const std::string& path) {
+    return ReadHostLogFile(path).value_or(std::vector<int32_t>{});
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <locale>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,7 +72,10 @@ bool WriteHistorySnapshot(const std::string& path, const std::vector<int32_t>& s
 // and ungrouped numbers alike.
 std::vector<int32_t> ParseHostLog(std::string_view text);
 
-// Reads a log file; empty when it cannot be read.
+// The values of a log file up to the first one that is not a number; nothing when the
+// file cannot be opened or read.
+std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path);
+// The same, empty when the file cannot be read.
 std::vector<int32_t> ReadHostLog(const std::string& path);
 
 }  // namespace qv

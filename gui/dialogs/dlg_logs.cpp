@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/host_log.h"
 #include "gui/dialogs/log_lists.h"
 
 namespace qv::gui {
@@ -186,7 +187,7 @@ void DlgLogs::Fill() {
     const int32_t low = ParseRangeBound(low_->text().toStdString());
     const int32_t high = ParseRangeBound(high_->text().toStdString());
     std::optional<std::vector<int32_t>> values =
-        ReadHistoryValues(QFile::encodeName(path_).toStdString());
+        ReadHostLogFile(QFile::encodeName(path_).toStdString());
     if (!values) {
         boxes_.Show(this, QStringLiteral("Can't open log file!"), QStringLiteral("Error"),
                     BoxIcon::Error);

@@ -93,13 +93,13 @@ TEST(HistoryRows, RangeBoundsAndReading) {
     test::TempDir dir;
     std::vector<int32_t> samples = {12, 1234, -1, 1'000'000, -2};
     ASSERT_TRUE(WriteHostLog(dir.File("day.log"), samples));  // grouped, padded to a day
-    std::optional<std::vector<int32_t>> values = ReadHistoryValues(dir.File("day.log"));
+    std::optional<std::vector<int32_t>> values = ReadHostLogFile(dir.File("day.log"));
     ASSERT_TRUE(values && values->size() == kSecondsPerDay);
     EXPECT_EQ(std::vector<int32_t>(values->end() - 5, values->end()), samples);
     test::WriteFileBytes(dir.File("cut.log"), "7 8 \xA0x 9 ");
-    EXPECT_EQ(ReadHistoryValues(dir.File("cut.log")), std::vector<int32_t>({7, 8}));
-    EXPECT_FALSE(ReadHistoryValues(dir.File("missing.log")));
-    EXPECT_FALSE(ReadHistoryValues(dir.path()));
+    EXPECT_EQ(ReadHostLogFile(dir.File("cut.log")), std::vector<int32_t>({7, 8}));
+    EXPECT_FALSE(ReadHostLogFile(dir.File("missing.log")));
+    EXPECT_FALSE(ReadHostLogFile(dir.path()));
 }
 
 }  // namespace
