@@ -7,17 +7,6 @@
 #include "platform/utf8.h"
 
 namespace qv {
-namespace {
-
-size_t CharCount(std::string_view text) {
-    size_t chars = 0;
-    for (char c : text) {
-        chars += IsUtf8Continuation(static_cast<unsigned char>(c)) ? 0 : 1;
-    }
-    return chars;
-}
-
-}  // namespace
 
 bool DesktopTick(MonitorContext& ctx, WindowSideState& state, DesktopTickView& view) {
     bool allUp = true;
@@ -94,7 +83,7 @@ std::string StatisticsLine(const HostEntry& entry, size_t sampleCount) {
 }
 
 std::string FitBalloonText(std::string_view text) {
-    if (CharCount(text) <= kMaxBalloonChars) {
+    if (CountChars(text) <= kMaxBalloonChars) {
         return std::string(text);
     }
     std::vector<std::string_view> lines;
@@ -111,13 +100,13 @@ std::string FitBalloonText(std::string_view text) {
             fitted.append(lines[i]);
         }
         fitted.append("and ").append(std::to_string(n - keep)).append(" more");
-        if (CharCount(fitted) <= kMaxBalloonChars) {
+        if (CountChars(fitted) <= kMaxBalloonChars) {
             return fitted;
         }
     }
     // Not even one whole notice fits beside the count: cut the first one.
     std::string rest = n > 1 ? "\r\nand " + std::to_string(n - 1) + " more" : "";
-    std::string first = CutToChars(lines[0], kMaxBalloonChars - CharCount(rest));
+    std::string first = CutToChars(lines[0], kMaxBalloonChars - CountChars(rest));
     return first + rest;
 }
 

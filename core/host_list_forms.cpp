@@ -42,7 +42,7 @@ const std::string& TabOfSlot(const TabNames& names, int slot) {
 AddHostCheck CheckAddHostForm(const AddHostForm& form) {
     // The name becomes a field of the host list, part of log and capture file names and an
     // argument of the traceroute tool, and must fit the entry without being cut.
-    if (!IsValidHostName(form.name) || CutToChars(form.name, kMaxNameChars) != form.name) {
+    if (!IsValidHostName(form.name) || CountChars(form.name) > kMaxNameChars) {
         return {std::nullopt, kInvalidHostName};
     }
     if (form.icmp) {

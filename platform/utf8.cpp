@@ -2,6 +2,14 @@
 
 namespace qv {
 
+size_t CountChars(std::string_view text) {
+    size_t chars = 0;
+    for (char c : text) {
+        chars += IsUtf8Continuation(static_cast<unsigned char>(c)) ? 0 : 1;
+    }
+    return chars;
+}
+
 std::string CutToChars(std::string_view text, size_t maxChars) {
     size_t chars = 0;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -11,6 +11,8 @@ inline bool IsUtf8Continuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+// The code points of text.
+size_t CountChars(std::string_view text);
 // The first `maxChars` code points of text.
 std::string CutToChars(std::string_view text, size_t maxChars);
 // At most `maxBytes` bytes of text, shortened to the last whole character.
