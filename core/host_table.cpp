@@ -153,48 +153,40 @@ void HostTable::StopAllHosts() {
     ReapFinishedProbers();
 }
 
-void HostTable::CopyHost(int dest, int src) {
-    if (dest == src || dest < 0 || src < 0 || dest >= kMaxHosts || src >= kMaxHosts) {
-        return;
-    }
-    HostEntry& d = entries_[dest];
-    const HostEntry& s = entries_[src];
-    d.isIcmp = s.isIcmp;
-    d.port = s.port;
-    {
-        std::lock_guard<std::recursive_mutex> lock(sampleLock_);
-        d.name = s.name;
-        d.nameA = s.nameA;
-        d.samples = s.samples;
-    }
-    d.probeValue = s.probeValue;
-    d.active = s.active;
-    d.currentMs = s.currentMs;
-    d.averageMs = s.averageMs;
-    d.minMs = s.minMs;
-    d.maxMs = s.maxMs;
-    d.lostCount = s.lostCount;
-    d.successCount = s.successCount;
-    d.sumMs = s.sumMs;
-    d.up = s.up;
-    d.graphScale = s.graphScale;
-    d.stateSeconds = s.stateSeconds;
-    d.mailSent = s.mailSent;
-    d.soundPlayed = s.soundPlayed;
-    d.traceStarted = s.traceStarted;
-    d.previousUp = s.previousUp;
-    d.trayShown = s.trayShown;
-    d.mailStretch = s.mailStretch;
-    d.mailPending = s.mailPending;
-    d.traceCount = s.traceCount;
-    d.icmpSequence = s.icmpSequence;
-    d.secondsToNextProbe = s.secondsToNextProbe;
-    d.lastResult = s.lastResult;
-    d.nextSampleTime = s.nextSampleTime;
-    d.run = s.run;
-}
-
 namespace {
+
+// Calls f(a.field, b.field) for every field of an entry but its run, texts and samples,
+// which CopyHost and ExchangeHosts handle apart; one list, so neither misses a field.
+template <typename A, typename B, typename F>
+void ForEachValuePair(A& a, B& b, F f) {
+    f(a.isIcmp, b.isIcmp);
+    f(a.port, b.port);
+    f(a.probeValue, b.probeValue);
+    f(a.active, b.active);
+    f(a.currentMs, b.currentMs);
+    f(a.averageMs, b.averageMs);
+    f(a.minMs, b.minMs);
+    f(a.maxMs, b.maxMs);
+    f(a.lostCount, b.lostCount);
+    f(a.successCount, b.successCount);
+    f(a.sumMs, b.sumMs);
+    f(a.up, b.up);
+    f(a.graphScale, b.graphScale);
+    f(a.stateSeconds, b.stateSeconds);
+    f(a.mailSent, b.mailSent);
+    f(a.soundPlayed, b.soundPlayed);
+    f(a.traceStarted, b.traceStarted);
+    f(a.previousUp, b.previousUp);
+    f(a.trayShown, b.trayShown);
+    // A mail in flight stays with its host: its result is matched by the host's run.
+    f(a.mailStretch, b.mailStretch);
+    f(a.mailPending, b.mailPending);
+    f(a.traceCount, b.traceCount);
+    f(a.icmpSequence, b.icmpSequence);
+    f(a.secondsToNextProbe, b.secondsToNextProbe);
+    f(a.lastResult, b.lastResult);
+    f(a.nextSampleTime, b.nextSampleTime);
+}
 
 template <typename T>
 void SwapRelaxed(Relaxed<T>& a, Relaxed<T>& b) {
@@ -204,6 +196,22 @@ void SwapRelaxed(Relaxed<T>& a, Relaxed<T>& b) {
 }
 
 }  // namespace
+
+void HostTable::CopyHost(int dest, int src) {
+    if (dest == src || dest < 0 || src < 0 || dest >= kMaxHosts || src >= kMaxHosts) {
+        return;
+    }
+    HostEntry& d = entries_[dest];
+    const HostEntry& s = entries_[src];
+    {
+        std::lock_guard<std::recursive_mutex> lock(sampleLock_);
+        d.name = s.name;
+        d.nameA = s.nameA;
+        d.samples = s.samples;
+    }
+    ForEachValuePair(d, s, [](auto& to, const auto& from) { to = from; });
+    d.run = s.run;
+}
 
 void HostTable::ExchangeHosts(int a, int b) {
     if (a == b || a < 0 || b < 0 || a >= kMaxHosts || b >= kMaxHosts) {
@@ -218,33 +226,7 @@ void HostTable::ExchangeHosts(int a, int b) {
     x.name.swap(y.name);
     x.nameA.swap(y.nameA);
     x.samples.swap(y.samples);
-    SwapRelaxed(x.isIcmp, y.isIcmp);
-    SwapRelaxed(x.port, y.port);
-    SwapRelaxed(x.probeValue, y.probeValue);
-    SwapRelaxed(x.active, y.active);
-    SwapRelaxed(x.currentMs, y.currentMs);
-    SwapRelaxed(x.averageMs, y.averageMs);
-    SwapRelaxed(x.minMs, y.minMs);
-    SwapRelaxed(x.maxMs, y.maxMs);
-    SwapRelaxed(x.lostCount, y.lostCount);
-    SwapRelaxed(x.successCount, y.successCount);
-    SwapRelaxed(x.sumMs, y.sumMs);
-    SwapRelaxed(x.up, y.up);
-    SwapRelaxed(x.graphScale, y.graphScale);
-    SwapRelaxed(x.stateSeconds, y.stateSeconds);
-    SwapRelaxed(x.mailSent, y.mailSent);
-    SwapRelaxed(x.soundPlayed, y.soundPlayed);
-    SwapRelaxed(x.traceStarted, y.traceStarted);
-    SwapRelaxed(x.previousUp, y.previousUp);
-    SwapRelaxed(x.trayShown, y.trayShown);
-    SwapRelaxed(x.traceCount, y.traceCount);
-    SwapRelaxed(x.icmpSequence, y.icmpSequence);
-    SwapRelaxed(x.secondsToNextProbe, y.secondsToNextProbe);
-    SwapRelaxed(x.lastResult, y.lastResult);
-    SwapRelaxed(x.nextSampleTime, y.nextSampleTime);
-    // A mail in flight stays with its host: its result is matched by the run swapped above.
-    SwapRelaxed(x.mailStretch, y.mailStretch);
-    SwapRelaxed(x.mailPending, y.mailPending);
+    ForEachValuePair(x, y, [](auto& p, auto& q) { SwapRelaxed(p, q); });
 }
 
 void HostTable::NoteSuccess(HostEntry& e, int32_t ms) {
