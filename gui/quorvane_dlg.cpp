@@ -313,10 +313,6 @@ void CQuorvaneDlg::Initialize() {
     toolbarShown = true;
     tray_.Add();
     CreateDataDirectory(ctx_.dataDirectory);
-    for (int i = 0; i < kPanes; ++i) {
-        graphs_[i]->hostSlot = i;
-    }
-    state_.firstVisibleSlot = 0;
     for (int t = 0; t < kTabCount; ++t) {
         state_.tabNames[t] = DefaultTabName(t);
     }
@@ -324,7 +320,7 @@ void CQuorvaneDlg::Initialize() {
     LoadSettings(ctx_.dataDirectory, ctx_.settings, Program::Desktop, programPath_);
     LoadTabNames(ctx_.dataDirectory, state_.tabNames);
     RebuildTabs();
-    ShowTab(0);
+    ShowTab(0);  // panes 0 to 4 show slots 0 to 4
     timer_.start();
 }
 
