@@ -100,10 +100,9 @@ bool DailyTrigger::Tick(const std::string& dataDir, bool dailyReports) {
         if (now.tm_hour == 0 && now.tm_min == 0) {
             ended = DayBefore(now);
         }
+        lastDay_ = now;
     } else if (DateKey(now) > DateKey(*lastDay_)) {
         ended = *lastDay_;
-    }
-    if (!lastDay_ || DateKey(now) > DateKey(*lastDay_)) {
         lastDay_ = now;
     }
     if (!ended) {
