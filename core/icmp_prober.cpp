@@ -4,7 +4,6 @@
 #include "core/icmp_prober.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -61,7 +60,7 @@ class IcmpProber {
     const HostResolver resolve_;
     std::string name_;
     std::string nameA_;
-    std::optional<LookupRetry> retry_;
+    LookupRetry retry_;
     IcmpSocket socket_;
     bool resolved_ = false;
     uint32_t address_ = 0;
@@ -234,19 +233,15 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
 }
 
 bool IcmpProber::LookUpTarget(uint32_t now) {
-    if (retry_ && !retry_->Due(now)) {
+    if (!retry_.Due(now)) {
         return false;
     }
     std::optional<uint32_t> address = resolve_(nameA_);
     if (!address) {
-        if (retry_) {
-            retry_->Tried(now);
-        } else {
-            retry_.emplace(now);
-            char text[400];
-            std::snprintf(text, sizeof text, "Can't resolve %s", name_.c_str());
-            ShowError(text, table_.program() == Program::Desktop ? MessageIcon::Error
-                                                                 : MessageIcon::None);
+        if (retry_.Failed(now)) {
+            ShowError("Can't resolve " + name_, table_.program() == Program::Desktop
+                                                    ? MessageIcon::Error
+                                                    : MessageIcon::None);
         }
         return false;
     }

@@ -13,6 +13,9 @@ void RunProber(HostTable& table, int hostNumber, uint32_t run) {
 }
 
 bool LookupRetry::Due(uint32_t now) {
+    if (!failed_) {
+        return true;
+    }
     // Differences of the wrapping tick; the first minute is remembered once it has passed,
     // so a wrap long after it cannot bring it back.
     if (!pastFirstMinute_) {
@@ -22,6 +25,16 @@ bool LookupRetry::Due(uint32_t now) {
         pastFirstMinute_ = true;
     }
     return now - lastTry_ >= kIntervalMs;
+}
+
+bool LookupRetry::Failed(uint32_t now) {
+    lastTry_ = now;
+    if (failed_) {
+        return false;
+    }
+    failed_ = true;
+    firstFailure_ = now;
+    return true;
 }
 
 }  // namespace qv

@@ -25,16 +25,17 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
 // failure, then at most once a minute.
 class LookupRetry {
   public:
-    explicit LookupRetry(uint32_t failedAt) : firstFailure_(failedAt), lastTry_(failedAt) {}
-    // Whether a lookup is due at tick `now`.
+    // Whether a lookup is due at tick `now`; always before the first failure.
     bool Due(uint32_t now);
-    void Tried(uint32_t now) { lastTry_ = now; }
+    // A lookup at tick `now` failed; true when it was the first to fail.
+    bool Failed(uint32_t now);
 
     static constexpr uint32_t kIntervalMs = 60'000;
 
   private:
-    uint32_t firstFailure_;
-    uint32_t lastTry_;
+    bool failed_ = false;
+    uint32_t firstFailure_ = 0;
+    uint32_t lastTry_ = 0;
     bool pastFirstMinute_ = false;
 };
 

@@ -76,7 +76,7 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
     // Looked up in the loop: a name that does not resolve yet (a start before the network
     // is up) is tried again until it does, each attempt meanwhile counting as lost.
     std::optional<uint32_t> address;
-    std::optional<LookupRetry> retry;
+    LookupRetry retry;
 
     int error = 0;
     TcpSocket socket = TcpSocket::Create(&error);
@@ -97,14 +97,12 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
         const int timeoutMs = static_cast<int>(std::min(kConnectTimeoutMs, intervalMs));
 
         uint32_t t0 = table.clock().TickCount();
-        if (!address && (!retry || retry->Due(t0))) {
+        if (!address && retry.Due(t0)) {
             address = resolve(nameA);
             if (address) {
                 t0 = table.clock().TickCount();  // the lookup may have taken a while
-            } else if (retry) {
-                retry->Tried(t0);
             } else {
-                retry.emplace(t0);
+                retry.Failed(t0);
             }
         }
         const int connectError = address ? socket.Connect(*address, port, timeoutMs) : EDESTADDRREQ;
