@@ -6,10 +6,11 @@
 #include <QImage>
 #include <string>
 
-#include "core/desktop_view.h"
+#include "desktop/desktop_view.h"
 #include "gui/graphic.h"
 #include "platform/message_sink.h"
-#include "tests/support/lib/fake_seams.h"
+#include "support/lib/fake_clock.h"
+#include "support/lib/fake_seams.h"
 
 namespace {
 

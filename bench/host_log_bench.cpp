@@ -14,6 +14,7 @@
 #include "core/host_log.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
+#include "support/lib/fake_clock.h"
 
 namespace {
 

@@ -74,7 +74,7 @@ std::vector<HostLogFailure> RunDailyReport(HostTable& table, const std::string& 
             if (!dayFd.Valid()) {
                 continue;
             }
-            const std::string name = HostLogFileName(entry, table.program());
+            const std::string name = HostLogFileName(entry, table.rules());
             int error = 0;
             if (!WriteHostLogAt(dayFd.Get(), name, entry.samples, &error)) {
                 failures.push_back({entry.name, folderPath + "/" + name, error});

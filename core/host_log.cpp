@@ -93,12 +93,12 @@ std::string DayFolderName(const std::tm& day) {
     return text;
 }
 
-std::string HostLogFileName(const HostEntry& e, Program p) {
+std::string HostLogFileName(const HostEntry& e, const ProgramRules& rules) {
     std::string name = HostFileStem(e.name);
     if (!e.isIcmp) {
         name += "_port_" + std::to_string(static_cast<int>(e.port));
     }
-    name += p == Program::Service ? "_svc.log" : ".log";
+    name += rules.logSuffix;
     return name;
 }
 

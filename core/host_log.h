@@ -44,7 +44,7 @@ std::string DayFolderName(const std::tm& day);
 
 // "router.log", "mailhost_port_25_svc.log": the host's part of file names (HostFileStem),
 // the port of a TCP host and the program's suffix.
-std::string HostLogFileName(const HostEntry& e, Program p);
+std::string HostLogFileName(const HostEntry& e, const ProgramRules& rules);
 
 // Writes a day's history: "0 " for every second before monitoring began (when there are
 // fewer than 86,400 samples), then every sample followed by one blank. A longer history is

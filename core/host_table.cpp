@@ -16,8 +16,8 @@ std::string ToNameA(std::string_view name) {
     return CutToBytes(name, kMaxNameABytes);
 }
 
-HostTable::HostTable(Program program, Clock& clock, MessageSink& sink, Hooks hooks)
-    : program_(program), clock_(clock), sink_(sink), hooks_(std::move(hooks)) {
+HostTable::HostTable(ProgramRules rules, Clock& clock, MessageSink& sink, Hooks hooks)
+    : rules_(std::move(rules)), clock_(clock), sink_(sink), hooks_(std::move(hooks)) {
     if (!hooks_.runProber) {
         hooks_.runProber = RunProber;
     }
@@ -27,16 +27,12 @@ HostTable::~HostTable() {
     for (HostEntry& entry : entries_) {
         entry.active = 0;
     }
-    for (ProberThread& p : probers_) {
-        if (p.thread.joinable()) {
-            p.thread.join();
-        }
-    }
+    probers_.JoinAll();
 }
 
 std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue, int port,
                                       bool saveList, bool startProber) {
-    if (program_ == Program::Service) {
+    if (rules_.addHostAlwaysStarts) {
         saveList = false;
         startProber = true;
         if (hooks_.onAddHost) {
@@ -51,7 +47,7 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
         }
     }
     if (slot < 0) {
-        if (program_ == Program::Desktop) {
+        if (rules_.reportsFullTable) {
             sink_.ShowMessage("No free space - remove a host", "Error", MessageIcon::Error);
             if (saveList && hooks_.saveHostList) {
                 hooks_.saveHostList(*this);
@@ -71,7 +67,7 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
     }
     e.run = ++nextRun_;
     e.active = 1;
-    if (program_ == Program::Desktop) {
+    if (rules_.countsHostsAndProbers) {
         hostCount += 1;
         // Recording starts now. The prober sets this again when it starts; setting it here
         // keeps a tick that comes first (or a host without a prober) from recording every
@@ -110,25 +106,10 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
 }
 
 void HostTable::StartProber(int slot) {
-    ReapFinishedProbers();
-    ProberThread& p = probers_.emplace_back();
     int hostNumber = slot + 1;
     uint32_t run = entries_[slot].run;
-    p.thread = std::thread([this, &p, hostNumber, run] {
-        hooks_.runProber(*this, hostNumber, run);
-        p.finished.store(true, std::memory_order_release);
-    });
-}
-
-void HostTable::ReapFinishedProbers() {
-    for (auto it = probers_.begin(); it != probers_.end();) {
-        if (it->finished.load(std::memory_order_acquire)) {
-            it->thread.join();
-            it = probers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    probers_.Start(
+        [this, hostNumber, run](NoThreadState&) { hooks_.runProber(*this, hostNumber, run); });
 }
 
 void HostTable::StopHost(int slot) {
@@ -150,7 +131,7 @@ void HostTable::StopAllHosts() {
         }
     }
     hostCount = 0;
-    ReapFinishedProbers();
+    probers_.ReapFinished();
 }
 
 namespace {
@@ -303,7 +284,7 @@ void HostTable::ResetDay(HostEntry& e) {
     e.previousUp = 0;
     e.trayShown = 0;
     e.graphScale = 0;
-    if (program_ == Program::Desktop) {
+    if (rules_.resetDayClearsTrace) {
         e.traceStarted = 0;
     }
 }
@@ -314,7 +295,7 @@ bool HostTable::ProberShouldRun(int hostNumber, uint32_t run) const {
 }
 
 void HostTable::RecordResult(int hostNumber, int32_t value) {
-    if (program_ == Program::Service) {
+    if (rules_.proberRecordsSamples) {
         RecordProbeSample(hostNumber, value);
     } else {
         EntryOfHost(hostNumber).lastResult = value;
@@ -322,30 +303,21 @@ void HostTable::RecordResult(int hostNumber, int32_t value) {
 }
 
 void HostTable::ProberStarting(int hostNumber) {
-    if (program_ == Program::Desktop) {
+    if (rules_.countsHostsAndProbers) {
         EntryOfHost(hostNumber).nextSampleTime = clock_.Now();
     }
 }
 
 void HostTable::ProberEntered() {
-    if (program_ == Program::Desktop) {
+    if (rules_.countsHostsAndProbers) {
         runningProbers += 1;
     }
 }
 
 void HostTable::ProberLeft() {
-    if (program_ == Program::Desktop) {
+    if (rules_.countsHostsAndProbers) {
         runningProbers -= 1;
     }
-}
-
-std::string HostTable::PaneCaption(int slot) const {
-    const HostEntry& e = entries_[slot];
-    if (e.isIcmp) {
-        return e.name + ":" + std::to_string(static_cast<int>(e.probeValue / 1000)) + " sec";
-    }
-    return e.name + ":port " + std::to_string(static_cast<int>(e.port)) + ":" +
-           std::to_string(static_cast<int>(e.probeValue)) + " min";
 }
 
 }  // namespace qv

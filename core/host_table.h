@@ -5,18 +5,17 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "core/program.h"
 #include "core/relaxed.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
+#include "platform/thread_set.h"
 
 namespace qv {
 
@@ -83,13 +82,13 @@ class HostTable {
         std::function<void(HostTable& table, int hostNumber, uint32_t run)> runProber;
     };
 
-    HostTable(Program program, Clock& clock, MessageSink& sink, Hooks hooks = {});
+    HostTable(ProgramRules rules, Clock& clock, MessageSink& sink, Hooks hooks = {});
     // Stops every prober and joins its thread.
     ~HostTable();
     HostTable(const HostTable&) = delete;
     HostTable& operator=(const HostTable&) = delete;
 
-    Program program() const { return program_; }
+    const ProgramRules& rules() const { return rules_; }
     Clock& clock() { return clock_; }
     MessageSink& sink() { return sink_; }
     std::recursive_mutex& SampleLock() { return sampleLock_; }
@@ -135,29 +134,21 @@ class HostTable {
     void ProberEntered();
     void ProberLeft();
 
-    // Desktop program: the caption of the pane that shows a slot.
-    std::string PaneCaption(int slot) const;
-
     // Desktop program: hosts in the table (for the tab layout) and probers in their loop.
     Relaxed<int32_t> hostCount;
     Relaxed<int32_t> runningProbers;
 
   private:
-    struct ProberThread {
-        std::thread thread;
-        std::atomic<bool> finished{false};
-    };
     void StartProber(int slot);
-    void ReapFinishedProbers();
 
-    const Program program_;
+    const ProgramRules rules_;
     Clock& clock_;
     MessageSink& sink_;
     Hooks hooks_;
     std::recursive_mutex sampleLock_;
     HostEntry entries_[kMaxHosts];
     uint32_t nextRun_ = 0;
-    std::list<ProberThread> probers_;
+    ThreadSet<> probers_;
 };
 
 // The real prober of an entry: ICMP for port 0, TCP otherwise.

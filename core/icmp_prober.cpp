@@ -239,9 +239,7 @@ bool IcmpProber::LookUpTarget(uint32_t now) {
     std::optional<uint32_t> address = resolve_(nameA_);
     if (!address) {
         if (retry_.Failed(now)) {
-            ShowError("Can't resolve " + name_, table_.program() == Program::Desktop
-                                                    ? MessageIcon::Error
-                                                    : MessageIcon::None);
+            ShowError("Can't resolve " + name_, table_.rules().resolveFailureIcon);
         }
         return false;
     }

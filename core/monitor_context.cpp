@@ -4,12 +4,12 @@
 
 namespace qv {
 
-MonitorContext::MonitorContext(Program program, std::string dataDirectory, MonitorSeams seams,
+MonitorContext::MonitorContext(ProgramRules rules, std::string dataDirectory, MonitorSeams seams,
                                HostTable::Hooks hooks)
-    : program(program),
+    : rules(std::move(rules)),
       dataDirectory(std::move(dataDirectory)),
       seams(seams),
-      table(program, seams.clock, seams.sink, std::move(hooks)),
+      table(this->rules, seams.clock, seams.sink, std::move(hooks)),
       dailyTrigger(table),
       mailQueue(seams.mail, seams.clock) {}
 

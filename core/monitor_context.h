@@ -29,12 +29,12 @@ struct MonitorSeams {
 
 class MonitorContext {
   public:
-    MonitorContext(Program program, std::string dataDirectory, MonitorSeams seams,
+    MonitorContext(ProgramRules rules, std::string dataDirectory, MonitorSeams seams,
                    HostTable::Hooks hooks = {});
     MonitorContext(const MonitorContext&) = delete;
     MonitorContext& operator=(const MonitorContext&) = delete;
 
-    const Program program;
+    const ProgramRules rules;
     const std::string dataDirectory;
     MonitorSeams seams;
     Settings settings;

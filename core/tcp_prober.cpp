@@ -120,8 +120,7 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
             const int32_t ms = static_cast<int32_t>(t1 - t0);
             HostTable::NoteSuccess(entry, ms);
             // The desktop history never shows a reachable host as 0 ms.
-            const bool desktop = table.program() == Program::Desktop;
-            table.RecordResult(hostNumber, desktop && ms == 0 ? 1 : ms);
+            table.RecordResult(hostNumber, table.rules().tcpZeroMsAsOne && ms == 0 ? 1 : ms);
         }
 
         // A completed connection is held open, idle, until the next attempt is due.

@@ -22,18 +22,14 @@ TracerouteCapture::TracerouteCapture(std::string dataDir, MessageSink& sink,
 
 TracerouteCapture::~TracerouteCapture() {
     std::lock_guard<std::mutex> lock(capturesMutex_);
-    for (Capture& c : captures_) {
+    captures_.ForEach([](Capture& c) {
         std::lock_guard<std::mutex> captureLock(c.mutex);
         c.stopping = true;
         if (c.pid > 0) {
             ::kill(c.pid, SIGKILL);
         }
-    }
-    for (Capture& c : captures_) {
-        if (c.thread.joinable()) {
-            c.thread.join();
-        }
-    }
+    });
+    captures_.JoinAll();
 }
 
 void TracerouteCapture::Start(HostEntry& entry) {
@@ -47,29 +43,15 @@ void TracerouteCapture::Start(HostEntry& entry) {
         dataDir_ + "/" + HostFileStem(name) + "_" + std::to_string(entry.traceCount) + ".trace";
 
     std::lock_guard<std::mutex> lock(capturesMutex_);
-    ReapFinished();
-    Capture& capture = captures_.emplace_back();
-    capture.thread = std::thread([this, &capture, name = std::move(name), path = std::move(path)] {
+    captures_.Start([this, name = std::move(name), path = std::move(path)](Capture& capture) {
         Run(capture, name, path);
-        capture.finished.store(true, std::memory_order_release);
     });
 }
 
 size_t TracerouteCapture::PendingCaptures() {
     std::lock_guard<std::mutex> lock(capturesMutex_);
-    ReapFinished();
-    return captures_.size();
-}
-
-void TracerouteCapture::ReapFinished() {
-    for (auto it = captures_.begin(); it != captures_.end();) {
-        if (it->finished.load(std::memory_order_acquire)) {
-            it->thread.join();
-            it = captures_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    captures_.ReapFinished();
+    return captures_.Size();
 }
 
 void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path) {

@@ -5,15 +5,13 @@
 
 #include <sys/types.h>
 
-#include <atomic>
-#include <list>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/host_table.h"
 #include "platform/message_sink.h"
+#include "platform/thread_set.h"
 
 namespace qv {
 
@@ -43,21 +41,18 @@ class TracerouteCapture final : public TracerouteLauncher {
 
   private:
     struct Capture {
-        std::thread thread;
         std::mutex mutex;  // guards pid and stopping
         pid_t pid = -1;    // the running tool, not yet reaped
         bool stopping = false;
-        std::atomic<bool> finished{false};
     };
 
     void Run(Capture& capture, const std::string& name, const std::string& path);
-    void ReapFinished();
 
     const std::string dataDir_;
     MessageSink& sink_;
     const std::vector<std::string> tools_;
     std::mutex capturesMutex_;
-    std::list<Capture> captures_;
+    ThreadSet<Capture> captures_;
 };
 
 }  // namespace qv

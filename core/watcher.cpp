@@ -21,7 +21,7 @@ void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind
     const int64_t emailPeriod = kind.emailAfter * unit;
     const int64_t trayPeriod = kind.trayAfter * unit;
     const int64_t soundPeriod = kind.soundAfter * unit;
-    const bool desktop = ctx.program == Program::Desktop;
+    const bool hasTray = ctx.rules.hasTray;
 
     // The prober writes `up` at any moment: this tick works with one reading of it.
     const uint8_t up = entry.up;
@@ -31,7 +31,7 @@ void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind
         // new one as well, so a host that flaps does not flood the user.
         const int32_t lastStretch = entry.stateSeconds;
         entry.mailSent = lastStretch < emailPeriod ? 1 : 0;
-        if (desktop) {
+        if (hasTray) {
             entry.trayShown = lastStretch < trayPeriod ? 1 : 0;
         }
         if (up == 0) {
@@ -68,7 +68,7 @@ void WatchHost(MonitorContext& ctx, HostEntry& entry, const NotifySettings& kind
             entry.mailPending = 1;
         }
     }
-    if (desktop && trayText != nullptr && seconds >= trayPeriod && kind.trayEnabled &&
+    if (hasTray && trayText != nullptr && seconds >= trayPeriod && kind.trayEnabled &&
         entry.trayShown == 0) {
         trayText->append(StatusText(entry, up != 0)).append("\r\n");
         entry.trayShown = 1;

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <array>
 
-#include "core/desktop_view.h"
-#include "core/graph_plan.h"
 #include "core/host_table.h"
+#include "desktop/desktop_view.h"
+#include "desktop/graph_plan.h"
 #include "platform/clock.h"
 
 namespace qv::gui {

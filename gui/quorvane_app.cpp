@@ -25,6 +25,7 @@ int CQuorvaneApp::InitInstance() {
 
     // Built in this order and torn down in reverse: the host table's probers end before
     // the seams they report through.
+    const ProgramRules rules = ProgramRules::Desktop();
     SystemClock clock;
     QtMessageBoxes boxes;
     WindowMessageSink sink(boxes);
@@ -32,9 +33,8 @@ int CQuorvaneApp::InitInstance() {
     GstSoundPlayer sound(sink);
     TracerouteCapture traceroute(dataDir, sink);
     // A mail that was not sent is tried again at the next tick; nothing is shown.
-    SmtpMailSender mail(Program::Desktop, clock, nullptr);
-    MonitorContext ctx(Program::Desktop, dataDir,
-                       MonitorSeams{clock, sink, sound, traceroute, mail});
+    SmtpMailSender mail(rules, clock, nullptr);
+    MonitorContext ctx(rules, dataDir, MonitorSeams{clock, sink, sound, traceroute, mail});
     QtTrayBackend tray;
     CQuorvaneDlg window(DesktopParts{ctx, boxes, tray, &sink, RunningProgramPath()});
     sink.SetOwner(&window);

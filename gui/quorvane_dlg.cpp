@@ -18,8 +18,8 @@
 #include <optional>
 #include <thread>
 
-#include "core/desktop_commands.h"
 #include "core/host_log.h"
+#include "desktop/desktop_commands.h"
 #include "gui/about_dlg.h"
 #include "gui/dialogs/c_dlg_hosts.h"
 #include "gui/dialogs/dlg_logs.h"
@@ -317,7 +317,7 @@ void CQuorvaneDlg::Initialize() {
         state_.tabNames[t] = DefaultTabName(t);
     }
     LoadHostList(ctx_.dataDirectory, ctx_.table);
-    LoadSettings(ctx_.dataDirectory, ctx_.settings, Program::Desktop, programPath_);
+    LoadSettings(ctx_.dataDirectory, ctx_.settings, ctx_.rules, programPath_);
     LoadTabNames(ctx_.dataDirectory, state_.tabNames);
     RebuildTabs();
     ShowTab(0);  // panes 0 to 4 show slots 0 to 4

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "core/desktop_view.h"
 #include "core/monitor_context.h"
+#include "desktop/desktop_view.h"
 #include "gui/graphic.h"
 #include "gui/message_boxes.h"
 #include "gui/tray.h"

@@ -109,8 +109,8 @@ void SmtpAbort::Detach() {
     fd_ = -1;
 }
 
-CSMTP::CSMTP(Program program, std::string server, int port, Clock& clock)
-    : nPort(port), sServer(std::move(server)), program_(program), clock_(clock) {}
+CSMTP::CSMTP(ProgramRules rules, std::string server, int port, Clock& clock)
+    : nPort(port), sServer(std::move(server)), rules_(std::move(rules)), clock_(clock) {}
 
 CSMTP::~CSMTP() {
     if (bConnected) {
@@ -145,7 +145,7 @@ bool CSMTP::SendText(const std::string& text) {
 int CSMTP::ReplyCode(const std::string& reply) const {
     // The desktop program reads the first three characters only, the service program the
     // whole leading number.
-    size_t limit = program_ == Program::Desktop ? 3 : reply.size();
+    size_t limit = rules_.replyCodeFromThreeChars ? 3 : reply.size();
     int64_t code = kSmtpNoReplyCode;
     for (size_t i = 0; i < limit && i < reply.size() && IsDigit(reply[i]); ++i) {
         code = std::min<int64_t>(code * 10 + (reply[i] - '0'), INT_MAX);
@@ -183,10 +183,10 @@ bool CSMTP::ReadReply(ReplyKind kind) {
     if (code == expected.code) {
         return true;
     }
-    if (program_ == Program::Desktop) {
-        sError = Printf("%d:%s", code, expected.text);
-    } else {
+    if (rules_.detailedMailErrors) {
         sError = Printf("%d:%s [sResponse='%s']", code, expected.text, sResponse.c_str());
+    } else {
+        sError = Printf("%d:%s", code, expected.text);
     }
     return false;
 }
@@ -222,22 +222,22 @@ bool CSMTP::OpenConnection() {
         connectError = socket_.Connect(*address, static_cast<uint16_t>(nPort), connectMs_);
     }
     if (connectError != 0) {
-        if (program_ == Program::Desktop) {
-            sError = "Unable to connect to server";
-        } else {
+        if (rules_.detailedMailErrors) {
             // A name that cannot be resolved shows as ffffffff, the "no address" value.
             sError = Printf("Unable to connect to server %s (%s)", sServer.c_str(),
                             AddressHex(address.value_or(0xffffffffu)).c_str());
+        } else {
+            sError = "Unable to connect to server";
         }
         DropConnection();
         return false;
     }
 
     if (!ReadReply(ReplyKind::Ready)) {
-        if (program_ == Program::Desktop) {
-            sError = "Server didn't respond.";
-        } else {
+        if (rules_.detailedMailErrors) {
             sError += "  Server didn't respond.";
+        } else {
+            sError = "Server didn't respond.";
         }
         DropConnection();
         return false;
@@ -285,7 +285,7 @@ bool CSMTP::SendMail(CMailMessage& message) {
         }
         // The desktop program goes on after a refused recipient; a lost connection ends
         // the transaction in both programs.
-        if (!ReadReply(ReplyKind::Ok) && (program_ == Program::Service || !bConnected)) {
+        if (!ReadReply(ReplyKind::Ok) && (rules_.refusedRecipientEndsMail || !bConnected)) {
             return false;
         }
     }

@@ -60,7 +60,7 @@ class SmtpAbort {
 class CSMTP {
   public:
     // Stores the server and port; no network activity.
-    CSMTP(Program program, std::string server, int port, Clock& clock);
+    CSMTP(ProgramRules rules, std::string server, int port, Clock& clock);
     // Closes an open connection first (QUIT).
     virtual ~CSMTP();
     CSMTP(const CSMTP&) = delete;
@@ -108,7 +108,7 @@ class CSMTP {
     std::string FormatDate(int64_t t);
     int ReplyCode(const std::string& reply) const;
 
-    Program program_;
+    ProgramRules rules_;
     Clock& clock_;
     TcpSocket socket_;
     std::string pending_;  // bytes received after the last whole reply

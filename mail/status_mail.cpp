@@ -17,14 +17,14 @@ void Report(const MailErrorHook& onError, const std::string& text) {
 
 }  // namespace
 
-bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError) {
-    return SendStatusMail(program, clock, server, port, from, to, subject, body, onError,
+    return SendStatusMail(rules, clock, server, port, from, to, subject, body, onError,
                           MailTimeouts{});
 }
 
-bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
                     const MailTimeouts& timeouts, SmtpAbort* abort) {
@@ -34,7 +34,7 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
     message.sSubject = subject;
     message.sBody = body;
 
-    CSMTP smtp(program, server, port, clock);
+    CSMTP smtp(rules, server, port, clock);
     smtp.SetTimeouts(timeouts.connectMs, timeouts.replyMs);
     smtp.SetAbort(abort);
     // A message that would inject lines is refused before the server is even contacted.
@@ -54,13 +54,13 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
     return sent;
 }
 
-SmtpMailSender::SmtpMailSender(Program program, Clock& clock, MailErrorHook onError)
-    : program_(program), clock_(clock), onError_(std::move(onError)) {}
+SmtpMailSender::SmtpMailSender(ProgramRules rules, Clock& clock, MailErrorHook onError)
+    : rules_(std::move(rules)), clock_(clock), onError_(std::move(onError)) {}
 
 bool SmtpMailSender::Send(const std::string& server, int port, const std::string& from,
                           const std::string& to, const std::string& subject,
                           const std::string& body) {
-    return SendStatusMail(program_, clock_, server, port, from, to, subject, body, onError_,
+    return SendStatusMail(rules_, clock_, server, port, from, to, subject, body, onError_,
                           timeouts_, &abort_);
 }
 
@@ -69,7 +69,7 @@ bool SmtpMailSender::SendReporting(const std::string& server, int port, const st
                                    const std::string& body, std::string* error) {
     error->clear();
     const MailErrorHook keep = [error](const std::string& text) { *error = text; };
-    return SendStatusMail(program_, clock_, server, port, from, to, subject, body, keep, timeouts_,
+    return SendStatusMail(rules_, clock_, server, port, from, to, subject, body, keep, timeouts_,
                           &abort_);
 }
 

@@ -22,11 +22,11 @@ struct MailTimeouts {
 // Sends one message (the recipient's display name is its address) with a fresh client and
 // returns whether the server accepted it. Failures of connecting or sending go to onError
 // (which may be empty); a refused QUIT does not make an accepted message fail.
-bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError);
 // `abort`, when given, lets another thread end the conversation at once.
-bool SendStatusMail(Program program, Clock& clock, const std::string& server, int port,
+bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
                     const MailTimeouts& timeouts, SmtpAbort* abort = nullptr);
@@ -35,7 +35,7 @@ bool SendStatusMail(Program program, Clock& clock, const std::string& server, in
 // SendReporting to its caller. After Abort every conversation fails at once.
 class SmtpMailSender final : public MailSender {
   public:
-    SmtpMailSender(Program program, Clock& clock, MailErrorHook onError);
+    SmtpMailSender(ProgramRules rules, Clock& clock, MailErrorHook onError);
     bool Send(const std::string& server, int port, const std::string& from, const std::string& to,
               const std::string& subject, const std::string& body) override;
     bool SendReporting(const std::string& server, int port, const std::string& from,
@@ -45,7 +45,7 @@ class SmtpMailSender final : public MailSender {
     void SetTimeouts(int connectMs, int replyMs);
 
   private:
-    Program program_;
+    ProgramRules rules_;
     Clock& clock_;
     MailErrorHook onError_;
     MailTimeouts timeouts_;

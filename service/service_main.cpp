@@ -28,21 +28,22 @@ constexpr std::chrono::milliseconds kTickPause{1000};
 // host table (and its probers) goes before the seams it uses.
 void Monitor(ServiceControl& control) {
     const std::string& dataDir = control.DataDirectory();
+    const ProgramRules rules = ProgramRules::Service();
     SystemClock clock;
     ServiceLogSink sink(dataDir);
     GstSoundPlayer sound(sink);
     TracerouteCapture traceroute(dataDir, sink);
     // The mail worker reports each failure, with repeats collapsed, to the log.
-    SmtpMailSender mail(Program::Service, clock, MailErrorHook{});
+    SmtpMailSender mail(rules, clock, MailErrorHook{});
     HostTable::Hooks hooks;
     hooks.onAddHost = [&dataDir](const std::string& name) { WriteServiceLog(dataDir, name); };
-    MonitorContext context(Program::Service, dataDir,
-                           MonitorSeams{clock, sink, sound, traceroute, mail}, std::move(hooks));
+    MonitorContext context(rules, dataDir, MonitorSeams{clock, sink, sound, traceroute, mail},
+                           std::move(hooks));
     context.mailQueue.SetErrorHook(
         [&dataDir](const std::string& error) { WriteServiceLog(dataDir, error); });
 
     LoadHostList(dataDir, context.table);
-    LoadSettings(dataDir, context.settings, Program::Service, RunningProgramPath());
+    LoadSettings(dataDir, context.settings, context.rules, RunningProgramPath());
 
     // A stop request lets the current tick (and a daily report it writes) finish, and
     // cuts the pause short; the context's end then aborts a mail in flight.

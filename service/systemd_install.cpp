@@ -249,6 +249,58 @@ std::optional<std::string> UnitText(const std::string& programPath, const std::s
     return text;
 }
 
+namespace {
+
+constexpr const char* kTemplateProgram = "/@PROGRAM@";
+constexpr const char* kTemplateDataDir = "/home/@DATA_DIR@";
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+}
+
+}  // namespace
+
+std::string UnitTemplate() {
+    std::string unit = UnitText(kTemplateProgram, kTemplateDataDir, true, "@USER@").value_or("");
+    ReplaceAll(unit, "ReadWritePaths=" + QuoteExecProgram(kTemplateDataDir).value_or(""),
+               "ReadWritePaths=@READ_WRITE@");
+    ReplaceAll(unit, QuoteExecArgument(kTemplateDataDir), "\"@DATA_DIR@\"");
+    ReplaceAll(unit, QuoteExecProgram(kTemplateProgram).value_or(""), "\"@PROGRAM@\"");
+    return "# The unit that `HalvoricSvc -i <data folder>` writes itself as root (a user unit, in\n"
+           "# ~/.config/systemd/user, has WantedBy=default.target and no network ordering,\n"
+           "# User=, capability or namespace lines). Made from the program's own text when it\n"
+           "# is built; the program does not read this file. @PROGRAM@ and @DATA_DIR@ are\n"
+           "# quoted and escaped for systemd (\"%\" doubled; in the folder also \"$\", \"\\\"\n"
+           "# and double quotes escaped). @USER@ is the owner of the data folder; @READ_WRITE@\n"
+           "# the data folder for ReadWritePaths= (double-quoted, \"%\" doubled; a folder such a\n"
+           "# list cannot hold keeps the system writable instead), and ProtectHome= is\n"
+           "# read-only when the folder lies in a home, else yes.\n" +
+           unit;
+}
+
+std::string FillUnitTemplate(const std::string& unitTemplate, const std::string& quotedProgram,
+                             const std::string& quotedDataDir, const std::string& user,
+                             const std::string& quotedWritable) {
+    std::string unit;
+    size_t start = 0;
+    while (start < unitTemplate.size()) {
+        size_t end = unitTemplate.find('\n', start);
+        end = end == std::string::npos ? unitTemplate.size() : end + 1;
+        if (unitTemplate[start] != '#') {
+            unit.append(unitTemplate, start, end - start);
+        }
+        start = end;
+    }
+    ReplaceAll(unit, "\"@PROGRAM@\"", quotedProgram);
+    ReplaceAll(unit, "\"@DATA_DIR@\"", quotedDataDir);
+    ReplaceAll(unit, "@USER@", user);
+    ReplaceAll(unit, "@READ_WRITE@", quotedWritable);
+    return unit;
+}
+
 bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,
                     std::ostream& err) {
     if (dataDir.empty()) {

@@ -69,6 +69,16 @@ std::string SandboxLines(const std::string& dataDir, bool systemScope);
 std::optional<std::string> UnitText(const std::string& programPath, const std::string& dataDir,
                                     bool systemScope, const std::string& user = {});
 
+// The system unit for packagers: UnitText for a data folder inside a home, with
+// @PROGRAM@, @DATA_DIR@, @USER@ and @READ_WRITE@ where each installation puts its own
+// (quoted and escaped as UnitText does), after a comment saying so.
+std::string UnitTemplate();
+// The unit UnitTemplate stands for: the placeholders filled in with the values given as
+// they stand in a unit, the comment left out.
+std::string FillUnitTemplate(const std::string& unitTemplate, const std::string& quotedProgram,
+                             const std::string& quotedDataDir, const std::string& user,
+                             const std::string& quotedWritable);
+
 // Writes the unit (never over an existing one), reloads systemd and enables it for
 // automatic start. On failure returns false; where the unit could not be created,
 // "error=<code>" has been written to `out` first. The data folder is made absolute. A

@@ -197,57 +197,69 @@ void ReplaceAll(std::string& text, char from, char to) {
     }
 }
 
-// The ten fields shared by both settings lines, in file order. Stops at the first field
-// that cannot be read and returns false; what was read before stays.
-bool ParseNotifyFields(FieldScanner& scan, NotifySettings& n, Program program) {
-    const bool service = program == Program::Service;
-    const size_t mailLimit = MaxMailTextChars(program);
+// The ten fields both settings lines share, in file order: a number, or a text written as
+// one token (blanks inside it written as `space`).
+struct NotifyField {
+    int32_t NotifySettings::*number = nullptr;
+    std::string NotifySettings::*text = nullptr;
+    char space = '_';
+    // The sound file: its own length limit, and "#" read back as a blank.
+    bool soundPath = false;
+    // The tray fields: only the desktop program has a tray; the service steps over them.
+    bool trayOnly = false;
+};
+
+constexpr NotifyField kNotifyFields[] = {
+    {.number = &NotifySettings::emailEnabled},
+    {.number = &NotifySettings::emailAfter},
+    {.text = &NotifySettings::emailAddress},
+    {.text = &NotifySettings::smtpServer},
+    {.number = &NotifySettings::soundEnabled},
+    {.number = &NotifySettings::soundAfter},
+    {.text = &NotifySettings::soundFile, .space = '#', .soundPath = true},
+    {.number = &NotifySettings::smtpPort},
+    {.number = &NotifySettings::trayEnabled, .trayOnly = true},
+    {.number = &NotifySettings::trayAfter, .trayOnly = true},
+};
+
+// Stops at the first field that cannot be read and returns false; what was read before
+// stays.
+bool ParseNotifyFields(FieldScanner& scan, NotifySettings& n, const ProgramRules& rules) {
     int32_t v = 0;
     std::string t;
-    if (!scan.Int(v))
-        return false;
-    n.emailEnabled = v;
-    if (!scan.Int(v))
-        return false;
-    n.emailAfter = v;
-    if (!scan.Token(t))
-        return false;
-    n.emailAddress = CutToChars(t, mailLimit);
-    if (!scan.Token(t))
-        return false;
-    n.smtpServer = CutToChars(t, mailLimit);
-    if (!scan.Int(v))
-        return false;
-    n.soundEnabled = v;
-    if (!scan.Int(v))
-        return false;
-    n.soundAfter = v;
-    if (!scan.Token(t))
-        return false;
-    n.soundFile = CutToChars(t, kMaxSoundFileChars);
-    ReplaceAll(n.soundFile, '#', ' ');
-    if (!scan.Int(v))
-        return false;
-    n.smtpPort = v;
-    // The service program has no tray: it reads these two only to reach the fields after them.
-    if (!scan.Int(v))
-        return false;
-    if (!service)
-        n.trayEnabled = v;
-    if (!scan.Int(v))
-        return false;
-    if (!service)
-        n.trayAfter = v;
+    for (const NotifyField& field : kNotifyFields) {
+        if (field.number != nullptr) {
+            if (!scan.Int(v)) {
+                return false;
+            }
+            if (!field.trayOnly || rules.readsDesktopOptions) {
+                n.*field.number = v;
+            }
+            continue;
+        }
+        if (!scan.Token(t)) {
+            return false;
+        }
+        std::string& text = n.*field.text;
+        if (field.soundPath) {
+            text = CutToChars(t, kMaxSoundFileChars);
+            ReplaceAll(text, '#', ' ');
+        } else {
+            text = CutToChars(t, rules.maxMailTextChars);
+        }
+    }
     return true;
 }
 
 std::string NotifyFieldsText(const NotifySettings& n) {
     std::string line;
-    line += std::to_string(n.emailEnabled) + " " + std::to_string(n.emailAfter) + " ";
-    line += TextToken(n.emailAddress, '_') + " " + TextToken(n.smtpServer, '_') + " ";
-    line += std::to_string(n.soundEnabled) + " " + std::to_string(n.soundAfter) + " ";
-    line += TextToken(n.soundFile, '#') + " " + std::to_string(n.smtpPort) + " ";
-    line += std::to_string(n.trayEnabled) + " " + std::to_string(n.trayAfter);
+    for (const NotifyField& field : kNotifyFields) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        line += field.number != nullptr ? std::to_string(n.*field.number)
+                                        : TextToken(n.*field.text, field.space);
+    }
     return line;
 }
 
@@ -260,14 +272,10 @@ void SetDefaultNotify(NotifySettings& n, const std::string& soundFile) {
 
 }  // namespace
 
-size_t MaxMailTextChars(Program program) {
-    return program == Program::Service ? kMaxMailTextCharsService : kMaxMailTextCharsDesktop;
-}
-
 void LoadHostList(const std::string& dataDir, HostTable& table) {
     PieceReader reader(FilePath(dataDir, kHostListFile));
     if (!reader.IsOpen()) {
-        if (table.program() == Program::Desktop) {
+        if (table.rules().defaultHostsWithoutList) {
             for (const char* name : kDefaultHostNames) {
                 table.AddHost(name, kDefaultHostProbeMs, 0, /*saveList=*/false,
                               /*startProber=*/true);
@@ -340,17 +348,17 @@ void SetDefaultSettings(Settings& settings, const std::string& programPath) {
     settings.general = GeneralOptions{};
 }
 
-void LoadSettings(const std::string& dataDir, Settings& settings, Program program,
+void LoadSettings(const std::string& dataDir, Settings& settings, const ProgramRules& rules,
                   const std::string& programPath) {
     SetDefaultSettings(settings, programPath);
     std::string line;
     if (ReadFirstPiece(FilePath(dataDir, kIcmpSettingsFile), line)) {
         FieldScanner scan(line);
         int32_t v = 0;
-        if (ParseNotifyFields(scan, settings.icmp, program) && scan.Int(v)) {
+        if (ParseNotifyFields(scan, settings.icmp, rules) && scan.Int(v)) {
             settings.general.dailyReports = v;
             if (scan.Int(v)) {
-                if (program == Program::Desktop) {
+                if (rules.readsDesktopOptions) {
                     settings.general.serviceMode = v;
                 }
                 if (scan.Int(v)) {
@@ -361,7 +369,7 @@ void LoadSettings(const std::string& dataDir, Settings& settings, Program progra
     }
     if (ReadFirstPiece(FilePath(dataDir, kTcpSettingsFile), line)) {
         FieldScanner scan(line);
-        ParseNotifyFields(scan, settings.tcp, program);
+        ParseNotifyFields(scan, settings.tcp, rules);
     }
 }
 

@@ -24,10 +24,7 @@ inline constexpr const char* kLineEnd = "\r\r\n";
 constexpr size_t kMaxPieceChars = 709;
 
 // Limits of the text fields, in code points; longer values are cut on load.
-constexpr size_t kMaxMailTextCharsDesktop = 99;
-constexpr size_t kMaxMailTextCharsService = 255;
 constexpr size_t kMaxSoundFileChars = 255;
-size_t MaxMailTextChars(Program program);
 
 // The hosts the desktop program watches when there is no host list yet.
 inline constexpr const char* kDefaultHostNames[] = {"127.0.0.1", "localhost"};
@@ -56,7 +53,7 @@ void SetDefaultSettings(Settings& settings, const std::string& programPath);
 // Defaults, then the first line of conf02.dat and of conf03.dat. Parsing of a line stops
 // at its first unreadable field; the fields from there on keep their defaults. The service
 // program reads the tray and service-mode fields but keeps their defaults.
-void LoadSettings(const std::string& dataDir, Settings& settings, Program program,
+void LoadSettings(const std::string& dataDir, Settings& settings, const ProgramRules& rules,
                   const std::string& programPath);
 // Rewrites conf02.dat and conf03.dat. Spaces of the sound file are written as "#"; an empty
 // text is written as "_", so a line always holds all its fields. False when either file

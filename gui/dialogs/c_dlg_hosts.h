@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "core/host_list_forms.h"
 #include "core/host_table.h"
 #include "core/settings.h"
+#include "desktop/host_list_forms.h"
 #include "platform/clock.h"
 
 class QTreeWidget;

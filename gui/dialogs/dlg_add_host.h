@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-#include "core/host_list_forms.h"
+#include "desktop/host_list_forms.h"
 
 class QLineEdit;
 class QPushButton;

@@ -7,7 +7,7 @@
 #include <QIcon>
 #include <vector>
 
-#include "core/history_rows.h"
+#include "desktop/history_rows.h"
 #include "gui/message_boxes.h"
 
 class QLineEdit;

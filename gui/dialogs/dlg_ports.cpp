@@ -5,7 +5,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "core/host_list_forms.h"
+#include "desktop/host_list_forms.h"
 #include "gui/message_boxes.h"
 
 namespace qv::gui {

@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include "desktop/tab_name_edit.h"
 #include "gui/dialogs/log_lists.h"
-#include "settings/tab_name_edit.h"
 
 namespace qv::gui {
 namespace {

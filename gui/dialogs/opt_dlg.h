@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/settings.h"
+#include "desktop/options_form.h"
 #include "settings/autostart.h"
-#include "settings/options_form.h"
 
 class QCheckBox;
 class QLineEdit;

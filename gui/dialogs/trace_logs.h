@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/trace_files.h"
+#include "desktop/trace_files.h"
 #include "gui/message_boxes.h"
 #include "platform/clock.h"
 

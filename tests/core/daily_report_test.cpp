@@ -15,6 +15,7 @@
 #include "core/host_file_name.h"
 #include "core/host_log.h"
 #include "platform/error_text.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/scoped_umask.h"
 #include "support/lib/temp_dir.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_seams.h"
 
 namespace qv {

@@ -25,6 +25,7 @@
 #include "gui/dialogs/opt_dlg.h"
 #include "platform/error_text.h"
 #include "settings/config_files.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/support_dir.h"
 
 using namespace qv;

@@ -9,6 +9,7 @@
 #include "gui/quorvane_dlg.h"
 #include "gui/tray.h"
 #include "settings/autostart.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_message_boxes.h"
 #include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"

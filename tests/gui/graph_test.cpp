@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "desktop_fixture.h"
+#include "support/lib/fake_clock.h"
 
 using qv::test::Desktop;
 

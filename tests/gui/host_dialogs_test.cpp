@@ -11,6 +11,7 @@
 #include "gui/dialogs/dlg_add_host.h"
 #include "gui/dialogs/dlg_ports.h"
 #include "settings/config_files.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_message_boxes.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"

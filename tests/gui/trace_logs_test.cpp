@@ -8,6 +8,7 @@
 
 #include "gui/dialogs/trace_logs.h"
 #include "shot.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_message_boxes.h"
 #include "support/lib/temp_dir.h"
 

@@ -5,6 +5,7 @@
 #include "mail/smtp.h"
 #include "platform/clock.h"
 #include "platform/net.h"
+#include "support/lib/fake_clock.h"
 
 namespace qv {
 namespace {

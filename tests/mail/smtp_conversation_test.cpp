@@ -8,6 +8,7 @@
 #include "mail/smtp.h"
 #include "platform/clock.h"
 #include "platform/net.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/smtp_peer.h"
 #include "support/lib/tcp_loopback.h"
 

@@ -15,6 +15,7 @@
 #include "mail/status_mail.h"
 #include "platform/clock.h"
 #include "platform/net.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/smtp_peer.h"

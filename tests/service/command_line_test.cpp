@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "fake_runner.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {

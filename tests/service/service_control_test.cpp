@@ -17,6 +17,7 @@
 #include "log_lines.h"
 #include "service/service_log.h"
 #include "service/service_main.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"

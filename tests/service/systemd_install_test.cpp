@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_runner.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {
@@ -69,6 +70,20 @@ TEST(UnitTextTest, SystemUnitRunsTheProgramWithTheDataFolderAsItsOwnerOnceOnline
                   SandboxLines("/var/lib/Tarnwick", true) +
                   "\n[Install]\n"
                   "WantedBy=multi-user.target\n");
+}
+
+// The packagers' template is made by the build from the program's own text; filled in,
+// it is the unit the program writes, special characters and all.
+TEST(UnitTextTest, PackagedTemplateIsTheUnitTheProgramWrites) {
+    const std::string shipped = ReadFileBytes(QV_UNIT_TEMPLATE);
+    EXPECT_EQ(shipped, UnitTemplate());
+    for (const std::string dir : {"/home/alice/Tarnwick", "/home/a/50% $x y"}) {
+        SCOPED_TRACE(dir);
+        const std::string program = "/opt/q 1/HalvoricSvc";
+        EXPECT_EQ(FillUnitTemplate(shipped, *QuoteExecProgram(program), QuoteExecArgument(dir),
+                                   "alice", QuoteExecProgram(dir).value_or("")),
+                  UnitText(program, dir, true, "alice"));
+    }
 }
 
 TEST(UnitTextTest, SandboxKeepsTheDataFolderWritableAndHomesAsFarAsItAllows) {

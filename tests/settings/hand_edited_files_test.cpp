@@ -13,6 +13,7 @@
 
 #include "core/host_table.h"
 #include "settings/config_files.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"
 

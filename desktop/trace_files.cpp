@@ -1,5 +1,5 @@
 // Listing, reading and deleting traceroute capture files.
-#include "core/trace_files.h"
+#include "desktop/trace_files.h"
 
 #include <errno.h>
 #include <fcntl.h>

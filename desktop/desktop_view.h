@@ -72,6 +72,9 @@ int PaneAtY(int y, int firstFrameTop, int frameHeight);
 // Tabs for a table of hostCount packed hosts: one per five slots.
 int TabCount(int hostCount);
 
+// The caption of the pane that shows a host: "name:5 sec" or "name:port 80:2 min".
+std::string PaneCaption(const HostEntry& e);
+
 // The captions for the panes of the tab starting at firstSlot: those of the first five
 // active slots from firstSlot on.
 std::vector<std::string> TabCaptions(const HostTable& table, int firstSlot);

@@ -1,8 +1,9 @@
 // The host list dialogs without widgets: the add-host checks, row texts, services, moves.
-#include "core/host_list_forms.h"
+#include "desktop/host_list_forms.h"
 
 #include <gtest/gtest.h>
 
+#include "support/lib/fake_clock.h"
 #include "support/lib/recording_sink.h"
 
 namespace qv {

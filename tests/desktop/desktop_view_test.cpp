@@ -1,10 +1,11 @@
 // The desktop program's window side without widgets: the refresh tick, the statistics
 // line, the balloon limit, the time scroll, the pane bands and the axis of a graph.
-#include "core/desktop_view.h"
+#include "desktop/desktop_view.h"
 
 #include <gtest/gtest.h>
 
-#include "core/graph_plan.h"
+#include "desktop/graph_plan.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"
@@ -103,6 +104,33 @@ TEST_F(DesktopTickTest, MidnightReportReturnsTheGraphsToThePresent) {
     EXPECT_EQ(state.scrollMinutes, 0);
     EXPECT_TRUE(host.samples.empty());
     EXPECT_FALSE(Tick()) << "once per day";
+}
+
+TEST_F(DesktopTickTest, PaneCaptionsNameTheProbeAndKeepLongMultiByteNamesWhole) {
+    std::string longName;
+    for (size_t i = 0; i < kMaxNameChars; ++i) {
+        longName += "\xe6\xbc\xa2";  // one 3-byte character
+    }
+    struct Case {
+        std::string name;
+        int port;
+        int32_t probeValue;
+        std::string caption;
+    };
+    const Case cases[] = {
+        {"router", 0, 1000, "router:1 sec"},
+        {"router", 0, 5000, "router:5 sec"},
+        {longName, 0, 1000, longName + ":1 sec"},
+        {"web", 80, 5, "web:port 80:5 min"},
+        {longName, 8080, 5, longName + ":port 8080:5 min"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption.substr(0, 20));
+        const int slot = *ctx.table.AddHost(c.name, c.probeValue, c.port);
+        EXPECT_EQ(PaneCaption(ctx.table.Entry(slot)), c.caption);
+        EXPECT_EQ(TabCaptions(ctx.table, slot).front(), c.caption);
+        ctx.table.StopHost(slot);
+    }
 }
 
 TEST(StatisticsLine, LostPercentageFollowsTheProbeKind) {

@@ -1,5 +1,5 @@
 // History rows: each view's rows, labels and texts, the sort rules and reading a log.
-#include "core/history_rows.h"
+#include "desktop/history_rows.h"
 
 #include <gtest/gtest.h>
 

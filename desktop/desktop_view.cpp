@@ -1,4 +1,4 @@
-#include "core/desktop_view.h"
+#include "desktop/desktop_view.h"
 
 #include <cstdio>
 #include <mutex>
@@ -137,10 +137,18 @@ std::vector<std::string> TabCaptions(const HostTable& table, int firstSlot) {
     std::vector<std::string> captions;
     for (int slot = firstSlot; slot < kMaxHosts && captions.size() < kPanes; ++slot) {
         if (slot >= 0 && table.Entry(slot).active != 0) {
-            captions.push_back(table.PaneCaption(slot));
+            captions.push_back(PaneCaption(table.Entry(slot)));
         }
     }
     return captions;
+}
+
+std::string PaneCaption(const HostEntry& e) {
+    if (e.isIcmp) {
+        return e.name + ":" + std::to_string(static_cast<int>(e.probeValue / 1000)) + " sec";
+    }
+    return e.name + ":port " + std::to_string(static_cast<int>(e.port)) + ":" +
+           std::to_string(static_cast<int>(e.probeValue)) + " min";
 }
 
 }  // namespace qv

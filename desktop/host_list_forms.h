@@ -9,12 +9,9 @@
 
 #include "core/host_table.h"
 #include "core/settings.h"
+#include "desktop/form_number.h"
 
 namespace qv {
-
-// Reads a decimal integer the way the dialogs' edits are read: leading blanks, a sign and
-// digits; text without digits reads as 0, and too many digits saturate.
-int32_t ParseLeadingInt(std::string_view text);
 
 // "name" for an ICMP host, "name(TCP:port)" for a TCP host.
 std::string HostRowText(const HostEntry& entry);

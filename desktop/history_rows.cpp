@@ -1,5 +1,5 @@
 // History rows: the rows of each view of a log, their labels and sorting.
-#include "core/history_rows.h"
+#include "desktop/history_rows.h"
 
 #include <algorithm>
 #include <climits>

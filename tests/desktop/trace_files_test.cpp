@@ -1,10 +1,11 @@
 // Traceroute capture files: listing order and filter, timestamps, the 4095-byte head,
 // deleting inside the folder only, sorting.
-#include "core/trace_files.h"
+#include "desktop/trace_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/lib/fake_clock.h"
 #include "support/lib/temp_dir.h"
 
 namespace qv {

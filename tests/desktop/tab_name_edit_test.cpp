@@ -1,5 +1,5 @@
 // What the tab names dialog stores from its edit.
-#include "settings/tab_name_edit.h"
+#include "desktop/tab_name_edit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/graph_plan.h"
+#include "desktop/graph_plan.h"
 
 #include <algorithm>
 #include <cstdio>

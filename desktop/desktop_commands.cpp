@@ -1,4 +1,4 @@
-#include "core/desktop_commands.h"
+#include "desktop/desktop_commands.h"
 
 #include "core/host_file_name.h"
 

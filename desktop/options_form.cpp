@@ -1,8 +1,8 @@
-#include "settings/options_form.h"
+#include "desktop/options_form.h"
 
 #include <string_view>
 
-#include "core/host_list_forms.h"
+#include "desktop/form_number.h"
 
 namespace qv {
 

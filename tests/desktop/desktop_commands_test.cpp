@@ -1,6 +1,6 @@
 // The desktop commands' decisions: the snapshot's leading zeros and file, which watcher
 // states an options change resets, and the service program's command line and boxes.
-#include "core/desktop_commands.h"
+#include "desktop/desktop_commands.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 
 #include "core/host_log.h"
 #include "platform/clock.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/temp_dir.h"
 

@@ -1,5 +1,5 @@
 // Tab names as the dialog stores them.
-#include "settings/tab_name_edit.h"
+#include "desktop/tab_name_edit.h"
 
 #include "core/settings.h"
 #include "platform/utf8.h"

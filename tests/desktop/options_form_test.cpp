@@ -1,6 +1,6 @@
 // The Options dialog without widgets: the checks of "OK" in order, the stored texts and the
 // autostart entry.
-#include "settings/options_form.h"
+#include "desktop/options_form.h"
 
 #include <gtest/gtest.h>
 
