@@ -62,10 +62,10 @@ pids+=("$offPid")
 cpuNs() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
 requests() { grep -c "^request 127\.0\.$1\." "$work/requests.txt" || true; }
 
-# Scraped every 5 s, as a Prometheus server would.
+# Scraped every 5 s, compressed, as a Prometheus server does.
 (
     while sleep 5; do
-        ip netns exec "$ns" curl -s -o /dev/null -w '%{http_code}\n' http://127.0.0.1:9462/metrics
+        ip netns exec "$ns" curl -s --compressed -o /dev/null -w '%{http_code}\n' http://127.0.0.1:9462/metrics
     done
 ) >"$work/scrapes.txt" 2>&1 &
 pids+=($!)
