@@ -3,6 +3,7 @@
 #include "service/metrics_endpoint.h"
 
 #include <arpa/inet.h>
+#include <civetweb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -265,6 +266,16 @@ std::vector<MetricFamily> CollectMetrics(HostTable& table,
 std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& listen, HostTable& table,
                                                         NotificationSource notifications,
                                                         std::string* error) {
+    // Debian 12 builds the HTTP server without IPv6: say so rather than "cannot bind".
+    constexpr unsigned kCivetwebIpv6 = 8;
+    if (listen.starts_with("[") && mg_check_feature(kCivetwebIpv6) == 0) {
+        if (error != nullptr) {
+            *error =
+                "this system's HTTP server library (civetweb) has no IPv6; use an IPv4 "
+                "address such as 0.0.0.0:9462";
+        }
+        return nullptr;
+    }
     std::unique_ptr<MetricsEndpoint> endpoint(new MetricsEndpoint);
     endpoint->collector_ = std::make_shared<HostMetrics>(table, std::move(notifications));
     try {

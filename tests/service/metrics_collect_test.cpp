@@ -1,5 +1,6 @@
 // What one scrape holds, taken straight from a host table: the series' labels, and the
 // counters and round-trip buckets built from the recorded samples.
+#include <civetweb.h>
 #include <gtest/gtest.h>
 #include <prometheus/metric_family.h>
 
@@ -123,6 +124,20 @@ TEST_F(MetricsCollectTest, EverySeriesHasLabelsOfItsOwnInValidUtf8) {
     const Labels traceOk{{"channel", "trace"}, {"result", "ok"}};
     EXPECT_EQ(Find(families, "quorvane_notifications_total", mailFailed)->counter.value, 4);
     EXPECT_EQ(Find(families, "quorvane_notifications_total", traceOk)->counter.value, 7);
+}
+
+// An IPv6 address works where the HTTP server has IPv6, and is refused with that reason
+// where it has not (Debian 12).
+TEST_F(MetricsCollectTest, AnIpv6AddressIsServedOrRefusedForWhatTheServerLacks) {
+    std::string error;
+    const std::unique_ptr<MetricsEndpoint> endpoint =
+        MetricsEndpoint::Start("[::1]:0", table, nullptr, &error);
+    if (mg_check_feature(8) != 0) {
+        EXPECT_NE(endpoint, nullptr) << error;
+    } else {
+        EXPECT_EQ(endpoint, nullptr);
+        EXPECT_NE(error.find("has no IPv6"), std::string::npos) << error;
+    }
 }
 
 }  // namespace
