@@ -22,7 +22,8 @@ struct ProbeTally {
     uint64_t sumMs = 0;
     std::array<uint64_t, kBounds + 1> buckets{};  // not cumulative
 
-    // One sample as the history records it: a time in ms, or -1 for a lost probe.
+    // One sample as the history records it: a time in ms, or -1 for a lost probe. A late
+    // reply that afterwards corrects a loss in the history leaves it counted lost here.
     void Add(int32_t value) {
         if (value < 0) {
             ++lost;
