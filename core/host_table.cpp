@@ -64,6 +64,7 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
         e.name = CutHostName(name);
         e.nameA = ToNameA(e.name);
         e.samples.clear();
+        e.tally = ProbeTally{};
     }
     e.run = ++nextRun_;
     e.active = 1;
@@ -189,6 +190,7 @@ void HostTable::CopyHost(int dest, int src) {
         d.name = s.name;
         d.nameA = s.nameA;
         d.samples = s.samples;
+        d.tally = s.tally;
     }
     ForEachValuePair(d, s, [](auto& to, const auto& from) { to = from; });
     d.run = s.run;
@@ -207,6 +209,7 @@ void HostTable::ExchangeHosts(int a, int b) {
     x.name.swap(y.name);
     x.nameA.swap(y.nameA);
     x.samples.swap(y.samples);
+    std::swap(x.tally, y.tally);
     ForEachValuePair(x, y, [](auto& p, auto& q) { SwapRelaxed(p, q); });
 }
 
@@ -237,6 +240,7 @@ void HostTable::RecordProbeSample(int hostNumber, int32_t value) {
     HostEntry& e = EntryOfHost(hostNumber);
     std::lock_guard<std::recursive_mutex> lock(sampleLock_);
     e.samples.push_back(value);
+    e.tally.Add(value);
     if (e.isIcmp) {
         e.secondsToNextProbe = e.probeValue / 1000 - 1;
     } else {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/probe_tally.h"
 #include "core/program.h"
 #include "core/relaxed.h"
 #include "platform/clock.h"
@@ -64,6 +65,8 @@ struct HostEntry {
     Relaxed<int64_t> nextSampleTime;
     // Number of the prober run that owns this slot; a prober of an older run must end.
     Relaxed<uint32_t> run;
+    // Service program: the results since the host was placed, under SampleLock.
+    ProbeTally tally;
 };
 
 // Cuts a name to kMaxNameChars code points (never in the middle of a UTF-8 sequence).

@@ -183,6 +183,7 @@ void MailQueue::Work() {
         }
         ErrorHook hook = hook_;
         lock.unlock();
+        (accepted ? acceptedCount_ : failedCount_).fetch_add(1, std::memory_order_relaxed);
         const int64_t now = clock_.Now();
         std::vector<std::string> lines;
         if (accepted) {

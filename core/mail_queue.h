@@ -3,6 +3,7 @@
 // are written through a hook, each host's repeats collapsed to one line a minute.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -86,6 +87,11 @@ class MailQueue {
     // mail server.
     void Stop();
 
+    // Messages the server accepted and messages that failed, since the start (a
+    // conversation aborted by Stop is neither).
+    uint64_t AcceptedCount() const { return acceptedCount_.load(std::memory_order_relaxed); }
+    uint64_t FailedCount() const { return failedCount_.load(std::memory_order_relaxed); }
+
   private:
     void Work();
 
@@ -99,6 +105,8 @@ class MailQueue {
     ErrorHook hook_;
     bool busy_ = false;
     bool stopping_ = false;
+    std::atomic<uint64_t> acceptedCount_{0};
+    std::atomic<uint64_t> failedCount_{0};
     std::thread worker_;
 };
 

@@ -60,6 +60,7 @@ void TracerouteCapture::Run(Capture& capture, const std::string& name, const std
     int openError = 0;
     UniqueFd file = OpenFileForWriting(AT_FDCWD, path, WriteMode::Truncate, &openError);
     if (!file.Valid()) {
+        failedCount_.fetch_add(1, std::memory_order_relaxed);
         sink_.ShowMessage(FileErrorText(path, openError), "Error", MessageIcon::Information);
         return;
     }
@@ -87,6 +88,7 @@ void TracerouteCapture::Run(Capture& capture, const std::string& name, const std
     if (!child.Valid()) {
         // No tool ran: leave no empty capture behind.
         ::unlink(path.c_str());
+        failedCount_.fetch_add(1, std::memory_order_relaxed);
         sink_.ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
         return;
     }
@@ -97,11 +99,16 @@ void TracerouteCapture::Run(Capture& capture, const std::string& name, const std
     while (::waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOWAIT) != 0 &&
            errno == EINTR) {
     }
+    bool stopped = false;
     {
         std::lock_guard<std::mutex> lock(capture.mutex);
         capture.pid = -1;
+        stopped = capture.stopping;
     }
     child.Wait();
+    if (!stopped) {
+        completedCount_.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 }  // namespace qv

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +41,11 @@ class TracerouteCapture final : public TracerouteLauncher {
     // Captures whose threads have not been joined yet.
     size_t PendingCaptures();
 
+    // Captures whose tool ran to its end, and captures that could not be made (no file,
+    // no tool), since the start. One ended by the destructor is neither.
+    uint64_t CompletedCount() const { return completedCount_.load(std::memory_order_relaxed); }
+    uint64_t FailedCount() const { return failedCount_.load(std::memory_order_relaxed); }
+
   private:
     struct Capture {
         std::mutex mutex;  // guards pid and stopping
@@ -53,6 +60,8 @@ class TracerouteCapture final : public TracerouteLauncher {
     const std::vector<std::string> tools_;
     std::mutex capturesMutex_;
     ThreadSet<Capture> captures_;
+    std::atomic<uint64_t> completedCount_{0};
+    std::atomic<uint64_t> failedCount_{0};
 };
 
 }  // namespace qv

@@ -13,6 +13,10 @@ endif()
 # The default alarm sound, where the default settings look for an installed program.
 install(FILES ${QV_PACKAGING}/ring.mp3 DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane)
 install(FILES ${QV_PACKAGING}/quorvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Many machines: an example Prometheus job with alerting rules, and a Grafana dashboard.
+install(FILES ${QV_PACKAGING}/prometheus-quorvane.yml ${QV_PACKAGING}/prometheus-quorvane-rules.yml
+        ${QV_PACKAGING}/grafana-quorvane-dashboard.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane)
 
 # Icons of the hicolor theme: the scalable picture and its renderings.
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/gui/resources/icon128.svg
@@ -60,9 +64,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beyond the shared libraries (libqt6svg6 brings the SVG icon plugins): the Qt platform
-# plugins (X11, Wayland), GStreamer's decoders for mp3 and wav, traceroute and setcap.
+# plugins (X11, Wayland), GStreamer's decoders for mp3 and wav, traceroute and setcap;
+# and, said outright, the metrics endpoint's prometheus-cpp libraries.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin")
+    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -23,6 +23,9 @@ for program in /usr/bin/Quorvane /usr/bin/HalvoricSvc; do
     getcap "$program" | grep -q 'cap_net_raw=ep' || fail "$program lacks CAP_NET_RAW ($(getcap "$program"))"
 done
 [ -f /usr/share/quorvane/ring.mp3 ] || fail "default alarm sound missing"
+for example in prometheus-quorvane.yml prometheus-quorvane-rules.yml grafana-quorvane-dashboard.json; do
+    [ -f "/usr/share/quorvane/$example" ] || fail "$example missing"
+done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

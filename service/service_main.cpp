@@ -14,6 +14,7 @@
 #include "platform/gst_sound_player.h"
 #include "platform/process.h"
 #include "service/instance_lock.h"
+#include "service/metrics_endpoint.h"
 #include "service/service_log.h"
 #include "settings/config_files.h"
 #include "settings/data_directory.h"
@@ -44,6 +45,17 @@ void Monitor(ServiceControl& control) {
 
     LoadHostList(dataDir, context.table);
     LoadSettings(dataDir, context.settings, context.rules, RunningProgramPath());
+    // After the context, so it stops serving before the table it reads goes away.
+    const std::unique_ptr<MetricsEndpoint> metrics = StartConfiguredMetrics(
+        dataDir, context.table,
+        [&] {
+            return NotificationCounts{
+                {context.mailQueue.AcceptedCount(), context.mailQueue.FailedCount()},
+                {static_cast<uint64_t>(sound.FinishedCount() + sound.StoppedCount()),
+                 static_cast<uint64_t>(sound.FailedCount())},
+                {traceroute.CompletedCount(), traceroute.FailedCount()}};
+        },
+        sink);
 
     // A stop request lets the current tick (and a daily report it writes) finish, and
     // cuts the pause short; the context's end then aborts a mail in flight.
