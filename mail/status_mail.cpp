@@ -75,6 +75,16 @@ bool SmtpMailSender::SendReporting(const std::string& server, int port, const st
                           &abort_, Security());
 }
 
+bool SmtpMailSender::SendWith(const MailSecurityOptions& security, const std::string& server,
+                              int port, const std::string& from, const std::string& to,
+                              const std::string& subject, const std::string& body,
+                              std::string* error) {
+    error->clear();
+    const MailErrorHook keep = [error](const std::string& text) { *error = text; };
+    return SendStatusMail(program_, clock_, server, port, from, to, subject, body, keep, timeouts_,
+                          &abort_, security);
+}
+
 void SmtpMailSender::SetSecurity(const MailSecurityOptions& security) {
     std::lock_guard<std::mutex> lock(securityMutex_);
     security_ = security;

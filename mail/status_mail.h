@@ -45,6 +45,9 @@ class SmtpMailSender final : public MailSender {
     bool SendReporting(const std::string& server, int port, const std::string& from,
                        const std::string& to, const std::string& subject, const std::string& body,
                        std::string* error) override;
+    bool SendWith(const MailSecurityOptions& security, const std::string& server, int port,
+                  const std::string& from, const std::string& to, const std::string& subject,
+                  const std::string& body, std::string* error) override;
     void Abort() override { abort_.Abort(); }
     void SetTimeouts(int connectMs, int replyMs);
     // For every later message; another thread may call it while a message is being sent.
