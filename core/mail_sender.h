@@ -31,6 +31,9 @@ class MailSender {
         (void)security;
         return SendReporting(server, port, from, to, subject, body, error);
     }
+    // The security and login of every later message; may be called from another thread
+    // while a message is being sent.
+    virtual void SetSecurity(const MailSecurityOptions& security) { (void)security; }
     // Called from another thread: ends a conversation in flight at once and refuses every
     // later one, so whoever waits for the sending thread never waits on a mail server.
     virtual void Abort() {}

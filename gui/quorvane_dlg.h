@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/desktop_view.h"
+#include "core/mail_security.h"
 #include "core/monitor_context.h"
 #include "gui/graphic.h"
 #include "gui/message_boxes.h"
@@ -184,8 +185,12 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     // is ending) nothing is shown.
     void FinishServiceRun(bool showBoxes);
     void TakeOverSettings(const Settings& settings);
+    // Reads quorvane.conf's [mail] section into the mail sender; a box says what of it
+    // could not be used.
+    void LoadMailSecurity();
 
     MonitorContext& ctx_;
+    MailSecurityOptions mailSecurity_;  // as last read from quorvane.conf
     MessageBoxes& boxes_;
     WindowMessageSink* sink_;
     const std::string programPath_;

@@ -51,7 +51,7 @@ class SmtpMailSender final : public MailSender {
     void Abort() override { abort_.Abort(); }
     void SetTimeouts(int connectMs, int replyMs);
     // For every later message; another thread may call it while a message is being sent.
-    void SetSecurity(const MailSecurityOptions& security);
+    void SetSecurity(const MailSecurityOptions& security) override;
 
   private:
     Program program_;
