@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -83,7 +84,9 @@ DlgMailSecurity::DlgMailSecurity(const MailSecurityOptions& options, MessageBoxe
     form->addRow(QStringLiteral("&Security:"), security_);
     form->addRow(QStringLiteral("&User name:"), user_);
     form->addRow(QStringLiteral("&Password:"), password_);
-    form->addRow(QStringLiteral("&CA file:"), caRow);
+    auto* caLabel = new QLabel(QStringLiteral("&CA file:"), this);
+    caLabel->setBuddy(caFile_);
+    form->addRow(caLabel, caRow);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &DlgMailSecurity::accept);
