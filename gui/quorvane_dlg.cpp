@@ -653,8 +653,9 @@ void CQuorvaneDlg::OnOptions() {
             boxes_.Show(this, QString::fromStdString(error), QStringLiteral("Error"),
                         BoxIcon::Error);
         }
-        LoadMailSecurity();
     }
+    // Read back whether changed here or by hand: what is in force is what the file says.
+    LoadMailSecurity();
     const Settings updated = options.settings();
     ResetWatchersForOptions(ctx_.table, ctx_.settings, updated);
     if (updated.general.serviceMode != ctx_.settings.general.serviceMode) {

@@ -7,6 +7,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <chrono>
@@ -69,6 +71,42 @@ int WaitFor(int fd, int sslError, SteadyClock::time_point deadline) {
     }
 }
 
+// The library writes with write(), which raises SIGPIPE on a connection the server has
+// closed: held back on this thread during each call (and a raised one taken back), so a
+// closed connection is an error return, never the end of the program.
+class SigpipeGuard {
+  public:
+    SigpipeGuard() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        heldBefore_ = sigismember(&pending, SIGPIPE) == 1;
+        if (!heldBefore_) {
+            pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+        }
+    }
+    ~SigpipeGuard() {
+        if (heldBefore_) {
+            return;
+        }
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{};
+            sigtimedwait(&pipe_, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+  private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool heldBefore_ = false;
+};
+
 bool IsAddress(const std::string& host) {
     unsigned char buffer[16];
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
@@ -120,7 +158,11 @@ std::unique_ptr<TlsSession> TlsSession::Start(int fd, const std::string& host,
 
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        int result = SSL_connect(ssl);
+        int result = 0;
+        {
+            SigpipeGuard guard;
+            result = SSL_connect(ssl);
+        }
         if (result == 1) {
             return std::unique_ptr<TlsSession>(new TlsSession(std::move(state)));
         }
@@ -153,7 +195,11 @@ int TlsSession::SendAll(const void* data, size_t size, int timeoutMs) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         size_t written = 0;
-        int result = SSL_write_ex(state_->ssl.get(), p, size, &written);
+        int result = 0;
+        {
+            SigpipeGuard guard;
+            result = SSL_write_ex(state_->ssl.get(), p, size, &written);
+        }
         if (result == 1) {
             p += written;
             size -= written;
@@ -175,7 +221,11 @@ int TlsSession::Receive(void* data, size_t capacity, int timeoutMs, size_t* rece
     *received = 0;
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        int result = SSL_read_ex(state_->ssl.get(), data, capacity, received);
+        int result = 0;
+        {
+            SigpipeGuard guard;  // a read may write (a key update)
+            result = SSL_read_ex(state_->ssl.get(), data, capacity, received);
+        }
         if (result == 1) {
             return 0;
         }
