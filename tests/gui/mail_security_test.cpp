@@ -1,15 +1,21 @@
 // The mail controls of the Options dialog: the "Mail security" dialog, the port that
 // follows its choice, and the test e-mail whose outcome arrives from another thread.
+#include <sys/stat.h>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <thread>
 
+#include "desktop_fixture.h"
 #include "gui/dialogs/dlg_mail_security.h"
 #include "gui/dialogs/opt_dlg.h"
+#include "platform/safe_file.h"
 #include "settings/config_files.h"
+#include "settings/mail_config.h"
 #include "support/lib/fake_message_boxes.h"
+#include "support/lib/scoped_umask.h"
 #include "support/lib/temp_dir.h"
 
 using namespace qv;
@@ -38,6 +44,19 @@ struct Options {
     Autostart autostart{dir.File("system"), dir.File("user"), false};
     std::unique_ptr<OptDlg> dialog;
 };
+
+// Acts on the modal dialog a command is about to open (it must end it).
+template <typename T, typename Act>
+void WhenOpen(Act act) {
+    QTimer::singleShot(0, [act] {
+        if (T* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            act(*dialog);
+        } else if (auto* other = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            qWarning("another dialog opened: %s", other->metaObject()->className());
+            other->done(QDialog::Rejected);
+        }
+    });
+}
 
 }  // namespace
 
@@ -124,6 +143,48 @@ class MailSecurityTest : public QObject {
         for (std::thread& worker : workers) {
             worker.join();
         }
+    }
+
+    // The window: quorvane.conf read at start (a readable password refused with a box),
+    // written on OK and put in force; the test e-mail through the real mail worker.
+    void windowReadsWritesAndTestsTheMailSecurity() {
+        test::Desktop d;
+        QVERIFY(MakeFolders(d.DataDir()));
+        const std::string conf = d.DataDir() + "/" + kOptionsFileName;
+        test::WriteFileBytes(conf,
+                             "[metrics]\nlisten=:9464\n[mail]\nsecurity=tls\nuser=u\n"
+                             "password=p\n");
+        chmod(conf.c_str(), 0644);
+        d.window.Initialize();
+        QCOMPARE(d.boxes.shown.size(), size_t(1));
+        QCOMPARE(d.boxes.shown[0].icon, BoxIcon::Warning);
+        QVERIFY(d.boxes.shown[0].text.contains("chmod 600"));
+        QVERIFY(d.mail.applied.back() == (MailSecurityOptions{MailSecurity::Tls, "u", "", ""}));
+
+        const MailSecurityOptions chosen{MailSecurity::StartTls, "me", "secret", ""};
+        bool tested = false;
+        WhenOpen<OptDlg>([&](OptDlg& dlg) {
+            dlg.SetMailSecurityEditor(
+                [&chosen](QWidget*, const MailSecurityOptions&) { return chosen; });
+            Find<QPushButton>(&dlg, "icmp.mailSecurity")->click();
+            Find<QLineEdit>(&dlg, "icmp.emailAddress")->setText("ops@example.test");
+            Find<QLineEdit>(&dlg, "icmp.smtpServer")->setText("relay");
+            Find<QPushButton>(&dlg, "icmp.testMail")->click();
+            tested = QTest::qWaitFor([&d] { return d.boxes.shown.size() == 2; }, 5000);
+            dlg.accept();
+        });
+        d.window.OnOptions();
+        QVERIFY(tested);
+        QCOMPARE(d.boxes.shown[1].text, QString("Test e-mail sent to ops@example.test"));
+        QVERIFY(d.ctx.mailQueue.WaitIdle());
+        QVERIFY(d.mail.securities == std::vector<MailSecurityOptions>{chosen});
+        QCOMPARE(d.mail.attempts.back().subject, std::string(kTestMailSubject));
+
+        QCOMPARE(test::ModeOf(conf), 0600);
+        QVERIFY(test::ReadFileBytes(conf).find("listen=:9464") != std::string::npos);
+        QVERIFY(LoadMailConfig(d.DataDir()).options == chosen);
+        QVERIFY(d.mail.applied.back() == chosen);
+        QCOMPARE(d.boxes.shown.size(), size_t(2));  // the private file warns no more
     }
 };
 

@@ -44,8 +44,10 @@ class FakeMailSender final : public MailSender {
         securities.push_back(security);
         return SendReporting(server, port, from, to, subject, body, error);
     }
+    void SetSecurity(const MailSecurityOptions& security) override { applied.push_back(security); }
     // Read and changed by the test only while the mail worker is idle.
     std::vector<MailSecurityOptions> securities;  // of each SendWith
+    std::vector<MailSecurityOptions> applied;     // of each SetSecurity
     bool succeed = true;
     std::string errorText = "Socket Error";
     std::vector<SentMail> attempts;
