@@ -201,5 +201,28 @@ TEST_F(SmtpTlsTest, NoPasswordInTheClearAndNoTlsWithoutStarttls) {
     EXPECT_THAT(peer.Received(), StartsWith("EHLO "));
 }
 
+// A stop ends a TLS handshake that the server never answers, as it ends a plain wait.
+TEST(SmtpTlsAbortTest, AStopEndsAHandshakeTheServerLeavesHanging) {
+    test::SmtpPeer silent;
+    silent.On(test::SmtpStage::Greeting, test::SmtpAction::Silent());
+    FakeClock clock;
+    SmtpAbort abort;
+    std::vector<std::string> errors;
+    std::thread stopper([&abort] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        abort.Abort();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SendStatusMail(
+        Program::Service, clock, "127.0.0.1", silent.Port(), "ops@x", "ops@x", "up", "up",
+        [&errors](const std::string& text) { errors.push_back(text); },
+        MailTimeouts{kWaitMs, kWaitMs}, &abort,
+        MailSecurityOptions{MailSecurity::Tls, "", "", ""}));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_THAT(errors.front(), StartsWith("TLS handshake failed: "));
+}
+
 }  // namespace
 }  // namespace qv
