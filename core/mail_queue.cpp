@@ -105,7 +105,20 @@ bool MailQueue::Enqueue(MailRequest request) {
     if (stopping_) {
         return false;
     }
-    queue_.push_back(std::move(request));
+    queue_.push_back(Job{std::move(request), std::nullopt, nullptr});
+    if (!worker_.joinable()) {
+        worker_ = std::thread(&MailQueue::Work, this);
+    }
+    changed_.notify_all();
+    return true;
+}
+
+bool MailQueue::EnqueueTest(MailRequest request, MailSecurityOptions security, TestDone done) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) {
+        return false;
+    }
+    queue_.push_back(Job{std::move(request), std::move(security), std::move(done)});
     if (!worker_.joinable()) {
         worker_ = std::thread(&MailQueue::Work, this);
     }
@@ -164,15 +177,31 @@ void MailQueue::Work() {
         if (stopping_) {
             return;
         }
-        MailRequest request = std::move(queue_.front());
+        Job job = std::move(queue_.front());
         queue_.pop_front();
+        const MailRequest& request = job.request;
         busy_ = true;
         lock.unlock();
 
         std::string error;
         const bool accepted =
-            sender_.SendReporting(request.server, request.port, request.from, request.to,
-                                  request.subject, request.body, &error);
+            job.security
+                ? sender_.SendWith(*job.security, request.server, request.port, request.from,
+                                   request.to, request.subject, request.body, &error)
+                : sender_.SendReporting(request.server, request.port, request.from, request.to,
+                                        request.subject, request.body, &error);
+        if (job.done) {
+            lock.lock();
+            const bool stopping = stopping_;
+            lock.unlock();
+            if (!stopping) {
+                job.done(accepted, error);
+            }
+            lock.lock();
+            busy_ = false;
+            changed_.notify_all();
+            continue;
+        }
 
         lock.lock();
         // An aborted conversation failed because of the stop, not the server.

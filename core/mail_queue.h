@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/mail_security.h"
 #include "core/mail_sender.h"
 #include "platform/clock.h"
 
@@ -74,9 +75,15 @@ class MailQueue {
 
     // Where failure lines go; nowhere until set.
     void SetErrorHook(ErrorHook hook);
+    using TestDone = std::function<void(bool accepted, const std::string& error)>;
+
     // Queues a message behind the others (the worker starts with the first one). False
     // once stopped.
     bool Enqueue(MailRequest request);
+    // Queues a message the user asked for (a test e-mail), sent with `security` rather than
+    // the sender's own. Its outcome goes to `done`, on the worker thread, instead of being
+    // kept as a host's result or logged; a message dropped or aborted by Stop never calls it.
+    bool EnqueueTest(MailRequest request, MailSecurityOptions security, TestDone done);
     // The result of host `run`'s message, once; nothing while it is queued or in flight.
     std::optional<MailResult> TakeResult(uint32_t run);
     // For tests: blocks until nothing is queued or in flight (results and lines included);
@@ -100,7 +107,12 @@ class MailQueue {
     MailFailureLog failures_;  // the worker's alone, until Stop has joined it
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<MailRequest> queue_;
+    struct Job {
+        MailRequest request;
+        std::optional<MailSecurityOptions> security;  // set for a test mail
+        TestDone done;
+    };
+    std::deque<Job> queue_;
     std::deque<std::pair<uint32_t, MailResult>> results_;
     ErrorHook hook_;
     bool busy_ = false;

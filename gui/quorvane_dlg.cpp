@@ -27,10 +27,12 @@
 #include "gui/dialogs/opt_dlg.h"
 #include "gui/dialogs/trace_logs.h"
 #include "gui/window_message_sink.h"
+#include "mail/test_mail.h"
 #include "platform/error_text.h"
 #include "settings/autostart.h"
 #include "settings/config_files.h"
 #include "settings/data_directory.h"
+#include "settings/mail_config.h"
 
 namespace qv::gui {
 namespace {
@@ -318,6 +320,7 @@ void CQuorvaneDlg::Initialize() {
     }
     LoadHostList(ctx_.dataDirectory, ctx_.table);
     LoadSettings(ctx_.dataDirectory, ctx_.settings, ctx_.rules, programPath_);
+    LoadMailSecurity();
     LoadTabNames(ctx_.dataDirectory, state_.tabNames);
     RebuildTabs();
     ShowTab(0);  // panes 0 to 4 show slots 0 to 4
@@ -627,9 +630,32 @@ void CQuorvaneDlg::OnOptions() {
         return;
     }
     OptDlg options(ctx_.settings, boxes_, *autostart_, programPath_, chooseSoundFile_, this);
+    options.SetMailSecurity(mailSecurity_);
+    options.SetTestMailer([this](const TestMailTarget& target, const MailSecurityOptions& security,
+                                 std::function<void(bool, const std::string&)> done) {
+        MailRequest request;
+        request.server = target.server;
+        request.port = target.port;
+        request.from = target.address;
+        request.to = target.address;
+        request.subject = kTestMailSubject;
+        request.body = kTestMailBody;
+        if (!ctx_.mailQueue.EnqueueTest(std::move(request), security, done)) {
+            done(false, "The program is ending");
+        }
+    });
     if (options.exec() != QDialog::Accepted || ending_) {
         return;
     }
+    if (options.mailSecurity() != mailSecurity_) {
+        std::string error;
+        if (!SaveMailConfig(ctx_.dataDirectory, options.mailSecurity(), &error)) {
+            boxes_.Show(this, QString::fromStdString(error), QStringLiteral("Error"),
+                        BoxIcon::Error);
+        }
+    }
+    // Read back whether changed here or by hand: what is in force is what the file says.
+    LoadMailSecurity();
     const Settings updated = options.settings();
     ResetWatchersForOptions(ctx_.table, ctx_.settings, updated);
     if (updated.general.serviceMode != ctx_.settings.general.serviceMode) {
@@ -687,6 +713,16 @@ void CQuorvaneDlg::FinishServiceRun(bool showBoxes) {
         }
     }
     emit ServiceRunFinished();
+}
+
+void CQuorvaneDlg::LoadMailSecurity() {
+    const MailConfigLoad config = LoadMailConfig(ctx_.dataDirectory);
+    mailSecurity_ = config.options;
+    ctx_.seams.mail.SetSecurity(mailSecurity_);
+    if (!config.warning.empty()) {
+        boxes_.Show(this, QString::fromStdString(config.warning), kProgramCaption,
+                    BoxIcon::Warning);
+    }
 }
 
 void CQuorvaneDlg::TakeOverSettings(const Settings& settings) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "core/mail_security.h"
 #include "core/monitor_context.h"
 #include "desktop/desktop_view.h"
 #include "gui/graphic.h"
@@ -184,8 +185,12 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     // is ending) nothing is shown.
     void FinishServiceRun(bool showBoxes);
     void TakeOverSettings(const Settings& settings);
+    // Reads quorvane.conf's [mail] section into the mail sender; a box says what of it
+    // could not be used.
+    void LoadMailSecurity();
 
     MonitorContext& ctx_;
+    MailSecurityOptions mailSecurity_;  // as last read from quorvane.conf
     MessageBoxes& boxes_;
     WindowMessageSink* sink_;
     const std::string programPath_;

@@ -1,8 +1,9 @@
-// The SMTP client: one plain conversation per message, every wait bounded.
+// The SMTP client: one conversation per message, plain or over TLS, every wait bounded.
 #include "mail/smtp.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -10,17 +11,23 @@
 #include <cstring>
 #include <optional>
 
+#include <openssl/evp.h>
 #include <sys/socket.h>
+
+#include "mail/name_lookup.h"
+#include "mail/tls_session.h"
 
 namespace qv {
 
 namespace {
 
-constexpr std::array<ExpectedReply, 4> kExpectedReplies = {{
+constexpr std::array<ExpectedReply, 6> kExpectedReplies = {{
     {250, "SMTP server error"},
     {220, "SMTP server not available"},
     {354, "SMTP server not ready for data"},
     {221, "SMTP server didn't terminate session"},
+    {235, "SMTP login refused"},
+    {334, "SMTP login refused"},
 }};
 
 // A reply larger than this (an endless multi-line reply) is treated as a broken peer.
@@ -58,6 +65,51 @@ size_t WholeReplyLength(const std::string& buffer) {
             return pos;
         }
     }
+}
+
+std::string Base64(const std::string& bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                            reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<int>(bytes.size()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+// The first line of a reply, without its line end, for an error text.
+std::string FirstLine(const std::string& reply) {
+    return reply.substr(0, reply.find_first_of("\r\n"));
+}
+
+// Whether an EHLO reply (upper case) offers `keyword`, on its own line ("250-STARTTLS") or,
+// with `word`, as one of an AUTH line's mechanisms.
+bool Offers(const std::string& extensions, const std::string& keyword,
+            const std::string& word = {}) {
+    size_t pos = 0;
+    while (pos < extensions.size()) {
+        size_t end = extensions.find('\n', pos);
+        std::string line = extensions.substr(pos, end == std::string::npos ? end : end - pos);
+        pos = end == std::string::npos ? extensions.size() : end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.size() < 4) {
+            continue;
+        }
+        std::string rest = line.substr(4);
+        if (rest.compare(0, keyword.size(), keyword) != 0 ||
+            (rest.size() > keyword.size() && rest[keyword.size()] != ' ')) {
+            continue;
+        }
+        if (word.empty()) {
+            return true;
+        }
+        std::string words = " " + rest.substr(keyword.size()) + " ";
+        if (words.find(" " + word + " ") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string Printf(const char* format, auto... args) {
@@ -116,6 +168,7 @@ CSMTP::~CSMTP() {
     if (bConnected) {
         CloseConnection();
     }
+    DropConnection();
 }
 
 void CSMTP::SetTimeouts(int connectMs, int replyMs) {
@@ -127,14 +180,24 @@ void CSMTP::DropConnection() {
     if (abort_ != nullptr) {
         abort_->Detach();
     }
+    tls_.reset();
     socket_.Close();
     pending_.clear();
     bConnected = false;
 }
 
+int CSMTP::SendBytes(const char* data, size_t size) {
+    return tls_ ? tls_->SendAll(data, size, replyMs_) : socket_.SendAll(data, size, replyMs_);
+}
+
+int CSMTP::ReceiveBytes(char* data, size_t capacity, int timeoutMs, size_t* received) {
+    return tls_ ? tls_->Receive(data, capacity, timeoutMs, received)
+                : socket_.Receive(data, capacity, timeoutMs, received);
+}
+
 bool CSMTP::SendText(const std::string& text) {
     size_t size = std::min(text.size(), kSmtpSendLimit);
-    if (!socket_.Valid() || socket_.SendAll(text.data(), size, replyMs_) != 0) {
+    if (!socket_.Valid() || SendBytes(text.data(), size) != 0) {
         sError = kSocketError;
         DropConnection();
         return false;
@@ -166,7 +229,7 @@ bool CSMTP::ReadReply(ReplyKind kind) {
         // A timeout, a closed connection or an oversized reply all leave the conversation
         // out of step, so the connection is given up.
         if (!socket_.Valid() || pending_.size() > kMaxReplyBytes || left <= 0 ||
-            socket_.Receive(buffer, sizeof buffer, static_cast<int>(left), &received) != 0 ||
+            ReceiveBytes(buffer, sizeof buffer, static_cast<int>(left), &received) != 0 ||
             received == 0) {
             sResponse = pending_.substr(0, kSmtpResponseLimit);
             sError = kSocketError;
@@ -178,6 +241,11 @@ bool CSMTP::ReadReply(ReplyKind kind) {
     std::string reply = pending_.substr(0, length);
     pending_.erase(0, length);
     sResponse = reply.substr(0, kSmtpResponseLimit);
+    if (kind == ReplyKind::Ok && security_.security != MailSecurity::None) {
+        extensions_ = reply;
+        std::transform(extensions_.begin(), extensions_.end(), extensions_.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    }
 
     int code = ReplyCode(reply);
     if (code == expected.code) {
@@ -199,6 +267,11 @@ bool CSMTP::OpenConnection() {
         sError = kSmtpInvalidServerText;
         return false;
     }
+    const bool secure = security_.security != MailSecurity::None;
+    if (!security_.user.empty() && !secure) {
+        sError = kSmtpClearPasswordText;
+        return false;
+    }
     int createError = 0;
     socket_ = TcpSocket::Create(&createError);
     if (!socket_.Valid()) {
@@ -214,9 +287,15 @@ bool CSMTP::OpenConnection() {
         return false;
     }
 
-    std::optional<uint32_t> address = ResolveIPv4(sServer);
+    // The lookup gives way to an abort, so a stop never waits on the name servers.
+    auto aborted = [this] { return abort_ != nullptr && abort_->Aborted(); };
+    LookupResult lookup = LookupIPv4(sServer, connectMs_, aborted);
+    std::optional<uint32_t> address;
+    if (lookup.end == LookupEnd::Found) {
+        address = lookup.address;
+    }
     int connectError = EINVAL;
-    if (abort_ != nullptr && abort_->Aborted()) {
+    if (aborted()) {
         connectError = ECONNABORTED;
     } else if (address && nPort > 0 && nPort <= 65535) {
         connectError = socket_.Connect(*address, static_cast<uint16_t>(nPort), connectMs_);
@@ -233,6 +312,10 @@ bool CSMTP::OpenConnection() {
         return false;
     }
 
+    if (security_.security == MailSecurity::Tls && !StartTls()) {
+        DropConnection();
+        return false;
+    }
     if (!ReadReply(ReplyKind::Ready)) {
         if (rules_.detailedMailErrors) {
             sError += "  Server didn't respond.";
@@ -244,12 +327,91 @@ bool CSMTP::OpenConnection() {
     }
 
     std::string hostName = LocalHostName().substr(0, kMaxHeloNameChars);
-    if (!SendText("HELO " + hostName + "\r\n") || !ReadReply(ReplyKind::Ok)) {
+    if (!secure) {
+        if (!SendText("HELO " + hostName + "\r\n") || !ReadReply(ReplyKind::Ok)) {
+            DropConnection();
+            return false;
+        }
+        bConnected = true;
+        return true;
+    }
+    if (!SayEhlo(hostName)) {
+        DropConnection();
+        return false;
+    }
+    if (security_.security == MailSecurity::StartTls) {
+        if (!Offers(extensions_, "STARTTLS")) {
+            sError = "The SMTP server does not offer STARTTLS: " + FirstLine(sResponse);
+            DropConnection();
+            return false;
+        }
+        if (!SendText("STARTTLS\r\n") || !ReadReply(ReplyKind::Ready)) {
+            DropConnection();
+            return false;
+        }
+        // Bytes sent before the handshake would be read as if they came over TLS.
+        if (!pending_.empty()) {
+            sError = "The SMTP server sent data before the TLS handshake";
+            DropConnection();
+            return false;
+        }
+        if (!StartTls() || !SayEhlo(hostName)) {
+            DropConnection();
+            return false;
+        }
+    }
+    if (!security_.user.empty() && !LogIn()) {
         DropConnection();
         return false;
     }
     bConnected = true;
     return true;
+}
+
+bool CSMTP::SayEhlo(const std::string& hostName) {
+    extensions_.clear();
+    return SendText("EHLO " + hostName + "\r\n") && ReadReply(ReplyKind::Ok);
+}
+
+bool CSMTP::StartTls() {
+    std::string error;
+    tls_ = TlsSession::Start(socket_.Fd(), sServer, security_.caFile, connectMs_, &error);
+    if (!tls_) {
+        sError = error;
+        return false;
+    }
+    return true;
+}
+
+bool CSMTP::LogIn() {
+    if (security_.password.empty()) {
+        sError = "The mail login has no password";
+        return false;
+    }
+    // Both ways must fit one command line: a cut one would be a wrong login.
+    const std::string plain =
+        "AUTH PLAIN " + Base64(std::string(1, '\0') + security_.user + '\0' + security_.password);
+    const std::string user = Base64(security_.user);
+    const std::string password = Base64(security_.password);
+    if (plain.size() + 2 > kSmtpSendLimit) {
+        sError = "The mail user name and password are too long";
+        return false;
+    }
+    bool loggedIn = false;
+    if (Offers(extensions_, "AUTH", "PLAIN")) {
+        loggedIn = SendText(plain + "\r\n") && ReadReply(ReplyKind::LoggedIn);
+    } else if (Offers(extensions_, "AUTH", "LOGIN")) {
+        loggedIn = SendText("AUTH LOGIN\r\n") && ReadReply(ReplyKind::GoOn) &&
+                   SendText(user + "\r\n") && ReadReply(ReplyKind::GoOn) &&
+                   SendText(password + "\r\n") && ReadReply(ReplyKind::LoggedIn);
+    } else {
+        sError = "The SMTP server offers no login this program knows (AUTH PLAIN or LOGIN)";
+        return false;
+    }
+    if (!loggedIn && sError != kSocketError) {
+        sError = "SMTP login refused: " + FirstLine(sResponse);
+    }
+    return loggedIn;
 }
 
 bool CSMTP::CheckMessage(const CMailMessage& message) {

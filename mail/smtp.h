@@ -1,11 +1,14 @@
-// The SMTP client: greeting, HELO, MAIL, RCPT, DATA and QUIT over one plain TCP
-// connection, one reply per command, no extensions or authentication.
+// The SMTP client: greeting, HELO, MAIL, RCPT, DATA and QUIT over one TCP connection, one
+// reply per command. With a security other than none it says EHLO, protects the
+// conversation with TLS (STARTTLS, or from the first byte) and may log in.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "core/mail_security.h"
 #include "core/program.h"
 #include "mail/mail_message.h"
 #include "platform/clock.h"
@@ -14,7 +17,7 @@
 namespace qv {
 
 // What a step of the conversation expects from the server.
-enum class ReplyKind { Ok = 0, Ready = 1, StartData = 2, Closing = 3 };
+enum class ReplyKind { Ok = 0, Ready = 1, StartData = 2, Closing = 3, LoggedIn = 4, GoOn = 5 };
 
 struct ExpectedReply {
     int code;          // the reply code the step requires
@@ -39,6 +42,11 @@ constexpr int kSmtpDefaultReplyMs = 30000;
 inline constexpr const char* kSmtpInvalidMessageText = "Invalid character in address or subject";
 // Error text for a server name holding CR, LF or NUL.
 inline constexpr const char* kSmtpInvalidServerText = "Invalid character in server name";
+// Error text for a login asked for over a plain conversation.
+inline constexpr const char* kSmtpClearPasswordText =
+    "Refusing to send the mail password without TLS: choose STARTTLS or SSL/TLS";
+
+class TlsSession;
 
 // Lets another thread end a client's conversation at once: the socket is shut down, so a
 // connect, send or receive in progress returns, and no later connection is made.
@@ -79,6 +87,8 @@ class CSMTP {
     void SetTimeouts(int connectMs, int replyMs);
     // Another thread may end the conversation through `abort` (which must outlive it).
     void SetAbort(SmtpAbort* abort) { abort_ = abort; }
+    // Security, login and extra CA file for the next OpenConnection (default: plain).
+    void SetSecurity(MailSecurityOptions options) { security_ = std::move(options); }
 
     // Builds the header and makes the body end with CR LF.
     virtual bool PrepareMessage(CMailMessage& message);
@@ -102,6 +112,17 @@ class CSMTP {
     // Sends at most kSmtpSendLimit bytes of text. On failure the connection is dropped
     // and sError is "Socket Error".
     bool SendText(const std::string& text);
+    // The socket's calls, through TLS once it is on.
+    int SendBytes(const char* data, size_t size);
+    int ReceiveBytes(char* data, size_t capacity, int timeoutMs, size_t* received);
+    // EHLO (after TLS began, or instead of HELO when TLS is asked for), remembering the
+    // extensions the server offers.
+    bool SayEhlo(const std::string& hostName);
+    // TLS over the open connection; sError names the cause when it fails.
+    bool StartTls();
+    // AUTH PLAIN, or LOGIN when only that is offered; sError holds the server's reply
+    // when the login is refused.
+    bool LogIn();
     // Closes the socket without QUIT; what was buffered is thrown away.
     void DropConnection();
     // "Date:" text of tDateTime, "" when it cannot be formatted.
@@ -115,6 +136,9 @@ class CSMTP {
     int connectMs_ = kSmtpDefaultConnectMs;
     int replyMs_ = kSmtpDefaultReplyMs;
     SmtpAbort* abort_ = nullptr;
+    MailSecurityOptions security_;
+    std::unique_ptr<TlsSession> tls_;
+    std::string extensions_;  // the last EHLO reply, upper case
 };
 
 // "%x" text of an IPv4 address (network byte order) read as a 32-bit number whose lowest

@@ -27,7 +27,8 @@ bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& 
 bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
-                    const MailTimeouts& timeouts, SmtpAbort* abort) {
+                    const MailTimeouts& timeouts, SmtpAbort* abort,
+                    const MailSecurityOptions& security) {
     CMailMessage message;
     message.sFrom = from;
     message.AddRecipient(to, to);
@@ -37,6 +38,7 @@ bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& 
     CSMTP smtp(rules, server, port, clock);
     smtp.SetTimeouts(timeouts.connectMs, timeouts.replyMs);
     smtp.SetAbort(abort);
+    smtp.SetSecurity(security);
     // A message that would inject lines is refused before the server is even contacted.
     if (!smtp.CheckMessage(message)) {
         Report(onError, smtp.ErrorText());
@@ -61,7 +63,7 @@ bool SmtpMailSender::Send(const std::string& server, int port, const std::string
                           const std::string& to, const std::string& subject,
                           const std::string& body) {
     return SendStatusMail(rules_, clock_, server, port, from, to, subject, body, onError_,
-                          timeouts_, &abort_);
+                          timeouts_, &abort_, Security());
 }
 
 bool SmtpMailSender::SendReporting(const std::string& server, int port, const std::string& from,
@@ -70,7 +72,27 @@ bool SmtpMailSender::SendReporting(const std::string& server, int port, const st
     error->clear();
     const MailErrorHook keep = [error](const std::string& text) { *error = text; };
     return SendStatusMail(rules_, clock_, server, port, from, to, subject, body, keep, timeouts_,
-                          &abort_);
+                          &abort_, Security());
+}
+
+bool SmtpMailSender::SendWith(const MailSecurityOptions& security, const std::string& server,
+                              int port, const std::string& from, const std::string& to,
+                              const std::string& subject, const std::string& body,
+                              std::string* error) {
+    error->clear();
+    const MailErrorHook keep = [error](const std::string& text) { *error = text; };
+    return SendStatusMail(rules_, clock_, server, port, from, to, subject, body, keep, timeouts_,
+                          &abort_, security);
+}
+
+void SmtpMailSender::SetSecurity(const MailSecurityOptions& security) {
+    std::lock_guard<std::mutex> lock(securityMutex_);
+    security_ = security;
+}
+
+MailSecurityOptions SmtpMailSender::Security() {
+    std::lock_guard<std::mutex> lock(securityMutex_);
+    return security_;
 }
 
 void SmtpMailSender::SetTimeouts(int connectMs, int replyMs) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 
+#include "core/mail_security.h"
 #include "core/mail_sender.h"
 #include "core/program.h"
 #include "mail/smtp.h"
@@ -25,11 +27,13 @@ struct MailTimeouts {
 bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError);
-// `abort`, when given, lets another thread end the conversation at once.
+// `abort`, when given, lets another thread end the conversation at once; `security` is
+// the [mail] section's security and login.
 bool SendStatusMail(const ProgramRules& rules, Clock& clock, const std::string& server, int port,
                     const std::string& from, const std::string& to, const std::string& subject,
                     const std::string& body, const MailErrorHook& onError,
-                    const MailTimeouts& timeouts, SmtpAbort* abort = nullptr);
+                    const MailTimeouts& timeouts, SmtpAbort* abort = nullptr,
+                    const MailSecurityOptions& security = {});
 
 // Sends through SMTP with SendStatusMail. Send reports failures to onError,
 // SendReporting to its caller. After Abort every conversation fails at once.
@@ -41,8 +45,13 @@ class SmtpMailSender final : public MailSender {
     bool SendReporting(const std::string& server, int port, const std::string& from,
                        const std::string& to, const std::string& subject, const std::string& body,
                        std::string* error) override;
+    bool SendWith(const MailSecurityOptions& security, const std::string& server, int port,
+                  const std::string& from, const std::string& to, const std::string& subject,
+                  const std::string& body, std::string* error) override;
     void Abort() override { abort_.Abort(); }
     void SetTimeouts(int connectMs, int replyMs);
+    // For every later message; another thread may call it while a message is being sent.
+    void SetSecurity(const MailSecurityOptions& security) override;
 
   private:
     ProgramRules rules_;
@@ -50,6 +59,9 @@ class SmtpMailSender final : public MailSender {
     MailErrorHook onError_;
     MailTimeouts timeouts_;
     SmtpAbort abort_;
+    std::mutex securityMutex_;
+    MailSecurityOptions security_;  // under securityMutex_
+    MailSecurityOptions Security();
 };
 
 }  // namespace qv

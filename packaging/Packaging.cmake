@@ -65,9 +65,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beyond the shared libraries (libqt6svg6 brings the SVG icon plugins): the Qt platform
 # plugins (X11, Wayland), GStreamer's decoders for mp3 and wav, traceroute and setcap;
-# and, said outright, the metrics endpoint's prometheus-cpp libraries.
+# and, said outright, the metrics endpoint's prometheus-cpp libraries; OpenSSL's library for
+# mail over TLS and the CA certificates it verifies servers with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0")
+    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0, libssl3, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

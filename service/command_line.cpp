@@ -46,7 +46,11 @@ void Remove(std::ostream& out, std::ostream& err, const SystemdSeams& systemd) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   const SystemdSeams& systemd, const RunServiceFunction& runService) {
+                   const SystemdSeams& systemd, const RunServiceFunction& runService,
+                   const TestMailFunction& testMail) {
+    if (args.size() == 2 && args[0] == "--test-mail" && testMail) {
+        return testMail(args[1], out, err);
+    }
     if (args.size() == 1) {
         return runService(args[0]);
     }

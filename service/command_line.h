@@ -12,13 +12,18 @@ namespace qv {
 
 // Runs the service on a data folder until it is stopped; returns the exit status.
 using RunServiceFunction = std::function<int(const std::string& dataDir)>;
+// Sends the test e-mail of a data folder's settings; returns the exit status.
+using TestMailFunction =
+    std::function<int(const std::string& dataDir, std::ostream& out, std::ostream& err)>;
 
 // `args` are the arguments after the program name. "-i" DIR [...] installs and starts
 // the service, "-d" X [...] stops and removes it, a single argument runs the service on
 // that data folder, anything else does nothing. Outcomes go to `out` as the program's
-// own texts and to `err` as one "Halvoric: <text>" line per message. Returns the exit
-// status: 0, or what running the service returned.
+// own texts and to `err` as one "Halvoric: <text>" line per message. "--test-mail" DIR
+// sends a test e-mail through `testMail`. Returns the exit status: 0, or what running the
+// service or the test mail returned.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   const SystemdSeams& systemd, const RunServiceFunction& runService);
+                   const SystemdSeams& systemd, const RunServiceFunction& runService,
+                   const TestMailFunction& testMail = {});
 
 }  // namespace qv

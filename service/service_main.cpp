@@ -18,6 +18,7 @@
 #include "service/service_log.h"
 #include "settings/config_files.h"
 #include "settings/data_directory.h"
+#include "settings/mail_config.h"
 
 namespace qv {
 
@@ -36,6 +37,11 @@ void Monitor(ServiceControl& control) {
     TracerouteCapture traceroute(dataDir, sink);
     // The mail worker reports each failure, with repeats collapsed, to the log.
     SmtpMailSender mail(rules, clock, MailErrorHook{});
+    const MailConfigLoad mailConfig = LoadMailConfig(dataDir);
+    if (!mailConfig.warning.empty()) {
+        WriteServiceLog(dataDir, mailConfig.warning);
+    }
+    mail.SetSecurity(mailConfig.options);
     HostTable::Hooks hooks;
     hooks.onAddHost = [&dataDir](const std::string& name) { WriteServiceLog(dataDir, name); };
     MonitorContext context(rules, dataDir, MonitorSeams{clock, sink, sound, traceroute, mail},

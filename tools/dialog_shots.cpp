@@ -6,6 +6,7 @@
 // Usage: dialog_shots OUT_DIR [SECONDS]
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -111,6 +112,16 @@ void TakeAll(Shooter& s, CQuorvaneDlg& window) {
     s.WhenOpen(
         [&] {
             s.Take(QStringLiteral("dlg-options-icmp"), [&](QDialog& options) {
+                // Its "Mail security..." dialog, filled in as for a provider's submission port.
+                s.WhenOpen(
+                    [&] {
+                        s.Take(QStringLiteral("dlg-mail-security"), [](QDialog& security) {
+                            Child<QComboBox>(security, "security")->setCurrentIndex(1);
+                            Child<QLineEdit>(security, "user")->setText("alerts@example.org");
+                            Child<QLineEdit>(security, "password")->setText("app password");
+                        });
+                    },
+                    [&] { Child<QPushButton>(options, "icmp.mailSecurity")->click(); });
                 Child<QTabWidget>(options, "tabs")->setCurrentIndex(1);
                 s.Save(options, QStringLiteral("dlg-options-tcp"));
                 Child<QTabWidget>(options, "tabs")->setCurrentIndex(0);

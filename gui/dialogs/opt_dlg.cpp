@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -10,10 +11,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "desktop/mail_security_form.h"
+#include "gui/dialogs/dlg_mail_security.h"
 #include "gui/message_boxes.h"
 #include "platform/error_text.h"
 #include "settings/config_files.h"
@@ -76,6 +80,25 @@ std::optional<QString> ChooseSoundFile(QWidget* parent, const QString& start) {
     return chooser.selectedFiles().front();
 }
 
+std::optional<MailSecurityOptions> EditInDialog(QWidget* parent,
+                                                const MailSecurityOptions& current) {
+    QtMessageBoxes boxes;
+    DlgMailSecurity dialog(current, boxes, {}, parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.options();
+}
+
+QPushButton* Button(QWidget* parent, const QString& text, const QString& objectName,
+                    const QString& accessibleName) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setAccessibleName(accessibleName);
+    button->setAutoDefault(false);
+    return button;
+}
+
 }  // namespace
 
 OptDlg::OptDlg(const Settings& settings, MessageBoxes& boxes, Autostart& autostart,
@@ -86,6 +109,7 @@ OptDlg::OptDlg(const Settings& settings, MessageBoxes& boxes, Autostart& autosta
       autostart_(autostart),
       programPath_(std::move(programPath)),
       chooseSound_(chooseSound ? std::move(chooseSound) : ChooseSoundFile),
+      editMailSecurity_(EditInDialog),
       tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("Options"));
     tabs_->setObjectName(QStringLiteral("tabs"));
@@ -170,6 +194,13 @@ QWidget* OptDlg::BuildNotifyPage(NotifyControls& c, const QString& kind, const Q
     mailGrid->addWidget(c.smtpServer, 2, 1);
     mailGrid->addWidget(Label(mail, "SMTP server port:", c.smtpPort), 3, 0);
     mailGrid->addWidget(c.smtpPort, 3, 1, Qt::AlignLeft);
+    c.mailSecurity = Button(mail, QStringLiteral("Mail security..."), name("mailSecurity"),
+                            prefix + "mail security");
+    c.testMail = Button(mail, QStringLiteral("Send test e-mail"), name("testMail"),
+                        prefix + "send test e-mail");
+    c.testMail->setEnabled(false);  // until there is a mailer
+    mailGrid->addWidget(c.mailSecurity, 2, 2);
+    mailGrid->addWidget(c.testMail, 3, 2);
 
     auto* sound = new QGroupBox(page);
     c.sound = Check(sound, "Play sound if host is down for ", name("sound"));
@@ -205,6 +236,8 @@ QWidget* OptDlg::BuildNotifyPage(NotifyControls& c, const QString& kind, const Q
     }
     connect(c.chooseSound, &QPushButton::clicked, this,
             [this, controls] { ChooseSound(*controls); });
+    connect(c.mailSecurity, &QPushButton::clicked, this, &OptDlg::EditMailSecurity);
+    connect(c.testMail, &QPushButton::clicked, this, [this, controls] { SendTestMail(*controls); });
     return page;
 }
 
@@ -290,6 +323,63 @@ void OptDlg::ChooseSound(const NotifyControls& c) {
         return;
     }
     c.soundFile->setText(*path);
+}
+
+void OptDlg::SetTestMailer(TestMailer mailer) {
+    testMailer_ = std::move(mailer);
+    for (const NotifyControls* c : {&icmp_, &tcp_}) {
+        c->testMail->setEnabled(static_cast<bool>(testMailer_));
+    }
+}
+
+void OptDlg::EditMailSecurity() {
+    std::optional<MailSecurityOptions> edited = editMailSecurity_(this, mailSecurity_);
+    if (!edited) {
+        return;
+    }
+    // One security serves the servers of both tabs: a port still at the old choice's usual
+    // number follows the new one.
+    for (const NotifyControls* c : {&icmp_, &tcp_}) {
+        c->smtpPort->setText(Q(PortAfterSecurityChange(c->smtpPort->text().toStdString(),
+                                                       mailSecurity_.security, edited->security)));
+    }
+    mailSecurity_ = *edited;
+}
+
+void OptDlg::SendTestMail(const NotifyControls& c) {
+    const TestMailCheck check =
+        CheckTestMailFields(c.emailAddress->text().toStdString(),
+                            c.smtpServer->text().toStdString(), c.smtpPort->text().toStdString());
+    if (!check.error.empty() || !testMailer_) {
+        boxes_.Show(this, Q(check.error), QStringLiteral("Error"), BoxIcon::Error);
+        return;
+    }
+    const TestMailTarget target{check.address, check.server, check.port};
+    QPushButton* button = c.testMail;
+    button->setEnabled(false);
+    // The outcome comes from the mail worker: shown on the window thread, and only while
+    // this dialog is still there.
+    QPointer<OptDlg> self(this);
+    testMailer_(target, mailSecurity_, [self, target](bool sent, const std::string& error) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, target, sent, error] {
+                if (self) {
+                    self->ShowTestMailOutcome(target, sent, error);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OptDlg::ShowTestMailOutcome(const TestMailTarget& target, bool sent,
+                                 const std::string& error) {
+    for (const NotifyControls* c : {&icmp_, &tcp_}) {
+        c->testMail->setEnabled(true);
+    }
+    boxes_.Show(this, Q(TestMailOutcome(target, sent, error)),
+                sent ? kProgramCaption : QStringLiteral("Error"),
+                sent ? BoxIcon::Information : BoxIcon::Error);
 }
 
 void OptDlg::accept() {

@@ -53,6 +53,27 @@ TEST(MailQueueTest, SendsOneAtATimeInOrderAndStopAbortsTheOneInFlight) {
     EXPECT_FALSE(queue.Enqueue(Request(6, 1, "m6")));
 }
 
+TEST(MailQueueTest, ATestMailReportsToItsCallerAloneWithItsOwnSecurity) {
+    test::FakeMailSender mail;
+    mail.succeed = false;
+    mail.errorText = "SMTP login refused: 535 no";
+    FakeClock clock;
+    MailQueue queue(mail, clock);
+    Lines logged;
+    queue.SetErrorHook([&logged](const std::string& line) { logged.push_back(line); });
+    std::vector<std::pair<bool, std::string>> outcomes;
+    const MailSecurityOptions tls{MailSecurity::Tls, "u", "p", ""};
+    ASSERT_TRUE(queue.EnqueueTest(
+        Request(7, 1, "test"), tls,
+        [&outcomes](bool sent, const std::string& error) { outcomes.emplace_back(sent, error); }));
+    ASSERT_TRUE(queue.WaitIdle());
+    EXPECT_EQ(outcomes,
+              (std::vector<std::pair<bool, std::string>>{{false, "SMTP login refused: 535 no"}}));
+    EXPECT_EQ(mail.securities, std::vector<MailSecurityOptions>{tls});
+    EXPECT_TRUE(logged.empty());
+    EXPECT_FALSE(queue.TakeResult(7).has_value());
+}
+
 TEST(MailFailureLogTest, SameTextOfAHostIsWrittenOnceAMinuteWithItsCount) {
     struct Step {
         uint32_t run;

@@ -38,7 +38,16 @@ class FakeMailSender final : public MailSender {
         *error = succeed ? "" : errorText;
         return Send(server, port, from, to, subject, body);
     }
+    bool SendWith(const MailSecurityOptions& security, const std::string& server, int port,
+                  const std::string& from, const std::string& to, const std::string& subject,
+                  const std::string& body, std::string* error) override {
+        securities.push_back(security);
+        return SendReporting(server, port, from, to, subject, body, error);
+    }
+    void SetSecurity(const MailSecurityOptions& security) override { applied.push_back(security); }
     // Read and changed by the test only while the mail worker is idle.
+    std::vector<MailSecurityOptions> securities;  // of each SendWith
+    std::vector<MailSecurityOptions> applied;     // of each SetSecurity
     bool succeed = true;
     std::string errorText = "Socket Error";
     std::vector<SentMail> attempts;
