@@ -5,7 +5,6 @@
 #include <QAccessibleEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QTabBar>
 #include <QTest>
@@ -251,22 +250,6 @@ void MainWindowTest::keyboardReachesAndSelectsThePanes() {
     QCOMPARE(d.window.State().selectedPane, 4);
     d.window.SetSelectedPane(0);
     QVERIFY(d.window.PaneFrame(0)->grab().toImage() != focused);
-
-    // Every menu and menu item has its mnemonic, none used twice in one menu.
-    for (QAction* menu : d.window.menuBar()->actions()) {
-        QVERIFY2(menu->text().contains(QLatin1Char('&')), qPrintable(menu->text()));
-        QSet<QChar> keys;
-        for (QAction* item : menu->menu()->actions()) {
-            if (item->isSeparator()) {
-                continue;
-            }
-            const qsizetype at = item->text().indexOf(QLatin1Char('&'));
-            QVERIFY2(at >= 0, qPrintable(item->text()));
-            const QChar key = item->text().at(at + 1).toLower();
-            QVERIFY2(!keys.contains(key), qPrintable(item->text()));
-            keys.insert(key);
-        }
-    }
 }
 
 void MainWindowTest::namesThatLookLikeMarkupStayPlainText() {
