@@ -14,7 +14,7 @@ echo "== $deb"
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 
 echo "== lintian"
-lintian_out=$(lintian --fail-on error --suppress-tags no-manual-page "$deb") || {
+lintian_out=$(lintian --display-info --fail-on error --suppress-tags no-manual-page "$deb") || {
     echo "$lintian_out"; fail "lintian reports errors"; }
 echo "$lintian_out"
 # The release build is hardened: full RELRO (-z now) and fortified functions.
