@@ -16,7 +16,10 @@ build: deps
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-run: build
+# Only the two programs: the tests and benchmarks are not needed to run them.
+run: deps
+	cmake --preset $(PRESET)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target Quorvane HalvoricSvc
 	@scripts/run.sh "$(BUILD_DIR)" "$(DATA_DIR)"
 
 package: build

@@ -9,6 +9,8 @@ BoxAnswer QtMessageBoxes::Show(QWidget* parent, const QString& text, const QStri
                                BoxIcon icon, BoxButtons buttons) {
     QMessageBox box(parent);
     box.setWindowTitle(caption);
+    // Texts carry host names, tab names and file contents: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
         case BoxIcon::None:

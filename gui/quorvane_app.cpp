@@ -4,6 +4,7 @@
 
 #include "core/monitor_context.h"
 #include "core/traceroute.h"
+#include "gui/desktop_notifier.h"
 #include "gui/message_boxes.h"
 #include "gui/quorvane_dlg.h"
 #include "gui/termination_signals.h"
@@ -36,8 +37,10 @@ int CQuorvaneApp::InitInstance() {
     SmtpMailSender mail(rules, clock, nullptr);
     MonitorContext ctx(rules, dataDir, MonitorSeams{clock, sink, sound, traceroute, mail});
     QtTrayBackend tray;
-    CQuorvaneDlg window(DesktopParts{ctx, boxes, tray, &sink, RunningProgramPath()});
-    sink.SetOwner(&window);
+    DesktopNotifier notifier(QDBusConnection::sessionBus());
+    DesktopParts parts{ctx, boxes, tray, &sink, RunningProgramPath()};
+    parts.notices = &notifier;
+    CQuorvaneDlg window(std::move(parts));
     QObject::connect(&window, &CQuorvaneDlg::Ended, qApp, &QCoreApplication::quit);
     // Logging out or `kill` ends the program the way File > Exit does, with status 0.
     TerminationSignals termination;

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QToolBar>
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -119,6 +121,7 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
       autostart_(parts.autostart),
       chooseLogFile_(std::move(parts.chooseLogFile)),
       chooseSoundFile_(std::move(parts.chooseSoundFile)) {
+    notices_ = parts.notices;
     if (serviceRunner_ == nullptr) {
         ownRunner_ = std::make_unique<SystemProcessRunner>(SystemProcessRunner::Output::ErrorOnly);
         serviceRunner_ = ownRunner_.get();
@@ -131,11 +134,16 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
         chooseLogFile_ = ChooseLogFile;
     }
     tray_.SetOwner(this);
+    if (sink_ != nullptr) {
+        sink_->SetOwner(this);
+        tray_.SetSink(sink_);
+    }
     setWindowTitle(kProgramCaption);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setAccessibleName(kProgramCaption);
+    InstallStatisticsAccessibility();
 
     client_ = new QWidget(this);
     QFont font = client_->font();
@@ -149,6 +157,7 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
         " left: 6px; padding: 0 2px; }"
         "QGroupBox[selected=\"true\"] { background-color: rgb(190, 190, 230); }"
+        "QGroupBox:focus { border: 2px solid palette(highlight); }"
         "QGroupBox#timeScroll::title { color: rgb(50, 0, 225); }"));
     setCentralWidget(client_);
 
@@ -179,19 +188,19 @@ void CQuorvaneDlg::BuildMenu() {
         void (CQuorvaneDlg::*slot)();
     };
     const Item items[] = {
-        {"File", "Open log...", kCmdOpenLog, &CQuorvaneDlg::OnOpenLog},
-        {"File", nullptr, 0, nullptr},
-        {"File", "Hide", kCmdHide, &CQuorvaneDlg::OnHide},
-        {"File", nullptr, 0, nullptr},
-        {"File", "Exit", kCmdExit, &CQuorvaneDlg::OnExit},
-        {"Hosts", "Add/remove hosts...", kCmdEditHosts, &CQuorvaneDlg::OnEditHosts},
-        {"Hosts", "Open log file...", kCmdOpenLogFile, &CQuorvaneDlg::OnOpenLog},
-        {"Hosts", "Show current history", kCmdShowHistory, &CQuorvaneDlg::OnShowHistory},
-        {"Hosts", "Show tracert logs", kCmdTraceLogs, &CQuorvaneDlg::OnTraceLogs},
-        {"Options", "Options...", kCmdOptions, &CQuorvaneDlg::OnOptions},
-        {"Options", "Show toolbar", kCmdShowToolbar, &CQuorvaneDlg::OnToggleToolbar},
-        {"Options", "Set tab names...", kCmdTabNames, &CQuorvaneDlg::OnTabNames},
-        {"Help", "About...", kCmdAbout, &CQuorvaneDlg::OnAbout},
+        {"&File", "&Open log...", kCmdOpenLog, &CQuorvaneDlg::OnOpenLog},
+        {"&File", nullptr, 0, nullptr},
+        {"&File", "&Hide", kCmdHide, &CQuorvaneDlg::OnHide},
+        {"&File", nullptr, 0, nullptr},
+        {"&File", "E&xit", kCmdExit, &CQuorvaneDlg::OnExit},
+        {"&Hosts", "&Add/remove hosts...", kCmdEditHosts, &CQuorvaneDlg::OnEditHosts},
+        {"&Hosts", "Open log &file...", kCmdOpenLogFile, &CQuorvaneDlg::OnOpenLog},
+        {"&Hosts", "Show current &history", kCmdShowHistory, &CQuorvaneDlg::OnShowHistory},
+        {"&Hosts", "Show &tracert logs", kCmdTraceLogs, &CQuorvaneDlg::OnTraceLogs},
+        {"&Options", "&Options...", kCmdOptions, &CQuorvaneDlg::OnOptions},
+        {"&Options", "Show tool&bar", kCmdShowToolbar, &CQuorvaneDlg::OnToggleToolbar},
+        {"&Options", "Set tab &names...", kCmdTabNames, &CQuorvaneDlg::OnTabNames},
+        {"&Help", "&About...", kCmdAbout, &CQuorvaneDlg::OnAbout},
     };
     std::map<QString, QMenu*> menus;
     for (const Item& item : items) {
@@ -274,11 +283,14 @@ void CQuorvaneDlg::BuildPanes(QWidget* client) {
         frame->setGeometry(DuRect(7, kFrameTop[i], 612, 65));
         frame->setAttribute(Qt::WA_TransparentForMouseEvents);
         frame->setAccessibleName(QStringLiteral("Pane %1").arg(i + 1));
+        // Tab reaches the panes; focus selects one as a click does.
+        frame->setFocusPolicy(Qt::StrongFocus);
+        frame->installEventFilter(this);
         auto* graph = new CGraphic(images_, client);
         graph->setGeometry(DuRect(12, kGraphTop[i], 603, 45));
         graph->hostSlot = i;
         graph->setAccessibleName(QStringLiteral("Empty graph"));
-        auto* stats = new QLabel(client);
+        auto* stats = new StatisticsLabel(client);
         stats->setGeometry(DuRect(201, kStatsTop[i], 400, 8));
         stats->setAttribute(Qt::WA_TransparentForMouseEvents);
         stats->setAccessibleName(QStringLiteral("Statistics of pane %1").arg(i + 1));
@@ -350,7 +362,7 @@ void CQuorvaneDlg::ShowTab(int tab) {
     }
     state_.firstVisibleSlot = tab * kPanes;
     for (int i = 0; i < kPanes; ++i) {
-        stats_[i]->clear();
+        stats_[i]->SetLine(QString(), std::nullopt);
         graphs_[i]->hostSlot = state_.firstVisibleSlot + i;
     }
     ShowCaptions();
@@ -402,23 +414,42 @@ void CQuorvaneDlg::TimeScroll(int buttonId) {
 }
 
 void CQuorvaneDlg::Tick() {
-    // A box shown on this thread during a tick runs the event loop, timer included.
+    // Nothing in the tick shows a box (messages wait in the sink until it is over); the
+    // guard keeps a box that a test or a fault opens from running a tick inside a tick.
     if (ticking_) {
         return;
     }
     ticking_ = true;
     tray_.Poll();
+    tickNotice_.clear();
     DesktopTick(ctx_, state_, *this);
+    if (!tickNotice_.isEmpty()) {
+        DeliverNotice(tickNotice_);
+    }
     ticking_ = false;
 }
 
+void CQuorvaneDlg::DeliverNotice(const QString& balloonText) {
+    const QString body = NoticeBody(balloonText);
+    const QString icon = state_.lastAllUp ? kThemeIconAllUp : kThemeIconSomeDown;
+    if (notices_ != nullptr && notices_->Send(body, UrgencyOf(body), icon)) {
+        return;
+    }
+    if (tray_.Available()) {
+        tray_.Balloon(balloonText);
+        return;
+    }
+    QApplication::alert(this);
+}
+
 void CQuorvaneDlg::ShowStatistics(int pane, const std::string& line) {
-    stats_[pane]->setText(QString::fromStdString(line));
+    const HostEntry& entry = ctx_.table.Entry(state_.firstVisibleSlot + pane);
+    stats_[pane]->SetLine(QString::fromStdString(line), entry.up != 0);
     graphs_[pane]->update();
 }
 
 void CQuorvaneDlg::ShowBalloon(const std::string& text) {
-    tray_.Balloon(QString::fromStdString(text));
+    tickNotice_ = QString::fromStdString(text);
 }
 
 void CQuorvaneDlg::SetTrayStatus(bool allUp) {
@@ -426,10 +457,6 @@ void CQuorvaneDlg::SetTrayStatus(bool allUp) {
 }
 
 void CQuorvaneDlg::StopAllHosts() {
-    std::optional<WindowMessageSink::Release> release;
-    if (sink_ != nullptr) {
-        release.emplace(*sink_);
-    }
     ctx_.table.StopAllHosts();
 }
 
@@ -475,6 +502,30 @@ void CQuorvaneDlg::changeEvent(QEvent* event) {
             }
         });
     }
+}
+
+bool CQuorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
+    const auto* frame = std::find(frames_.begin(), frames_.end(), watched);
+    if (frame == frames_.end()) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    const int pane = static_cast<int>(frame - frames_.begin());
+    if (event->type() == QEvent::FocusIn) {
+        SetSelectedPane(pane);
+    } else if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int step = key == Qt::Key_Up || key == Qt::Key_Left      ? -1
+                         : key == Qt::Key_Down || key == Qt::Key_Right ? 1
+                                                                       : 0;
+        if (step != 0) {
+            const int next = pane + step;
+            if (next >= 0 && next < kPanes) {
+                frames_[next]->setFocus(Qt::OtherFocusReason);
+            }
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CQuorvaneDlg::mousePressEvent(QMouseEvent* event) {

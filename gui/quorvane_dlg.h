@@ -14,8 +14,10 @@
 #include "core/mail_security.h"
 #include "core/monitor_context.h"
 #include "desktop/desktop_view.h"
+#include "gui/desktop_notifier.h"
 #include "gui/graphic.h"
 #include "gui/message_boxes.h"
+#include "gui/statistics_label.h"
 #include "gui/tray.h"
 #include "platform/process.h"
 
@@ -75,7 +77,7 @@ struct DesktopParts {
     MonitorContext& ctx;
     MessageBoxes& boxes;
     TrayBackend& tray;
-    // Released while the window thread waits for probers (may be null in tests).
+    // The sink whose boxes the window owns (may be null in tests).
     WindowMessageSink* sink = nullptr;
     // The running program file, for the default sound file and the service program.
     std::string programPath;
@@ -90,6 +92,8 @@ struct DesktopParts {
     using FileChooser = std::function<std::optional<QString>(QWidget*, const QString&)>;
     FileChooser chooseLogFile = {};
     FileChooser chooseSoundFile = {};
+    // Desktop notifications; null: none (the tick's notices go to the tray balloon).
+    NoticeSender* notices = nullptr;
 };
 
 class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
@@ -111,7 +115,7 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     void SetSelectedPane(int pane);
     // Applies a time-scroll button (1027..1035).
     void TimeScroll(int buttonId);
-    // Stops every host; meanwhile probers that report an error do not wait for their box.
+    // Stops every host.
     void StopAllHosts();
     // The host list dialog exchanged the entries of two slots: their graph images follow.
     void ExchangeSlots(int slotA, int slotB);
@@ -129,7 +133,7 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     QTabBar* Tabs() const { return tabs_; }
     QGroupBox* PaneFrame(int pane) const { return frames_[pane]; }
     CGraphic* Graph(int pane) const { return graphs_[pane]; }
-    QLabel* Statistics(int pane) const { return stats_[pane]; }
+    StatisticsLabel* Statistics(int pane) const { return stats_[pane]; }
     QToolBar* ToolBar() const { return toolbar_; }
     // The control or toolbar/menu action with this id (null when there is none).
     QWidget* Control(int id) const;
@@ -159,6 +163,8 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     void ServiceRunFinished();
 
   protected:
+    // The panes' keyboard: focus selects a pane, the arrow keys move between panes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -188,6 +194,9 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     // Reads quorvane.conf's [mail] section into the mail sender; a box says what of it
     // could not be used.
     void LoadMailSecurity();
+    // The tick's notice: a desktop notification, else the tray balloon, else the window
+    // asks for attention in the taskbar.
+    void DeliverNotice(const QString& balloonText);
 
     MonitorContext& ctx_;
     MailSecurityOptions mailSecurity_;  // as last read from quorvane.conf
@@ -199,6 +208,9 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     GraphImages images_;
     QTimer timer_;
     bool ticking_ = false;
+    NoticeSender* notices_;
+    // The balloon text of the tick under way, delivered once the tick has set the status.
+    QString tickNotice_;
     // Set by Exit: commands whose dialog was ended by it do nothing more.
     bool ending_ = false;
 
@@ -218,7 +230,7 @@ class CQuorvaneDlg final : public QMainWindow, private DesktopTickView {
     QWidget* tabFrame_ = nullptr;
     std::array<QGroupBox*, kPanes> frames_{};
     std::array<CGraphic*, kPanes> graphs_{};
-    std::array<QLabel*, kPanes> stats_{};
+    std::array<StatisticsLabel*, kPanes> stats_{};
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> commands_;
 };

@@ -14,8 +14,10 @@ namespace qv::gui {
 class TerminationSignals final : public QObject {
     Q_OBJECT
   public:
-    // Installs the handlers; one instance at a time. The previous handlers come back when
-    // it is destroyed.
+    // Installs the handlers; one instance at a time. They stay installed when it is
+    // destroyed, doing nothing from then on: a signal that comes while the program tears
+    // itself down (a second SIGTERM of a logout) is already being answered, and must not
+    // end the program with the default handler's status.
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
     TerminationSignals(const TerminationSignals&) = delete;
@@ -34,8 +36,6 @@ class TerminationSignals final : public QObject {
     UniqueFd writeEnd_;
     QSocketNotifier* notifier_ = nullptr;
     bool installed_ = false;
-    struct sigaction previousTerm_ {};
-    struct sigaction previousInt_ {};
 };
 
 }  // namespace qv::gui

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSystemTrayIcon>
 
+#include "gui/desktop_notifier.h"
+
 namespace qv::gui {
 
 QtTrayBackend::QtTrayBackend(QObject* parent)
@@ -42,7 +44,11 @@ Tray::Tray(TrayBackend& backend, MessageBoxes& boxes) : backend_(backend), boxes
 bool Tray::LoadIcon(const QString& path, QIcon& icon) {
     icon = QIcon(path);
     if (!QFile::exists(path) || icon.pixmap(16, 16).isNull()) {
-        boxes_.Show(owner_, QStringLiteral("Can't load icon"), kProgramCaption, BoxIcon::None);
+        if (sink_ != nullptr) {
+            sink_->ShowMessage("Can't load icon", kProgramCaption.toStdString(), MessageIcon::None);
+        } else {
+            boxes_.Show(owner_, QStringLiteral("Can't load icon"), kProgramCaption, BoxIcon::None);
+        }
         return false;
     }
     return true;
@@ -81,12 +87,7 @@ void Tray::SetStatus(bool allUp) {
 }
 
 void Tray::Balloon(const QString& text) {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    while (shown.endsWith(QLatin1Char('\n'))) {
-        shown.chop(1);
-    }
-    backend_.ShowMessage(kProgramCaption, shown, 5000);
+    backend_.ShowMessage(kProgramCaption, NoticeBody(text), 5000);
 }
 
 void Tray::Poll() {

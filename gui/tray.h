@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "gui/message_boxes.h"
+#include "platform/message_sink.h"
 
 class QSystemTrayIcon;
 class QWidget;
@@ -55,6 +56,9 @@ class Tray {
   public:
     Tray(TrayBackend& backend, MessageBoxes& boxes);
     void SetOwner(QWidget* owner) { owner_ = owner; }
+    // Where "Can't load icon" goes when set (queued, so a tick never waits for it);
+    // otherwise a box at once.
+    void SetSink(MessageSink* sink) { sink_ = sink; }
 
     // Shows the icon with the tooltip and the picture of the current status.
     void Add();
@@ -76,6 +80,7 @@ class Tray {
     TrayBackend& backend_;
     MessageBoxes& boxes_;
     QWidget* owner_ = nullptr;
+    MessageSink* sink_ = nullptr;
     bool allUp_ = true;
     bool added_ = false;
     bool wasAvailable_ = false;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace qv::gui {
 namespace {
@@ -30,8 +29,7 @@ void WriteToStderr(const QString& caption, const QString& text) {
 
 }  // namespace
 
-WindowMessageSink::WindowMessageSink(MessageBoxes& boxes)
-    : boxes_(boxes), windowThread_(std::this_thread::get_id()) {}
+WindowMessageSink::WindowMessageSink(MessageBoxes& boxes) : boxes_(boxes) {}
 
 WindowMessageSink::~WindowMessageSink() {
     Shutdown();
@@ -39,73 +37,60 @@ WindowMessageSink::~WindowMessageSink() {
 
 void WindowMessageSink::ShowMessage(std::string_view text, std::string_view caption,
                                     MessageIcon icon) {
-    auto request = std::make_shared<Request>();
-    request->text = ToQString(text);
-    request->caption = ToQString(caption);
-    request->icon = ToBoxIcon(icon);
-    if (std::this_thread::get_id() == windowThread_) {
-        boxes_.Show(owner_, request->text, request->caption, request->icon);
-        return;
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
+    Message message{ToQString(text), ToQString(caption), ToBoxIcon(icon)};
+    std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) {
-        WriteToStderr(request->caption, request->text);
+        WriteToStderr(message.caption, message.text);
         return;
     }
-    queue_.push_back(request);
-    // By name: nothing of ours travels through Qt's event queue, only the wake-up.
-    QMetaObject::invokeMethod(this, "ShowQueued", Qt::QueuedConnection);
-    changed_.wait(lock, [&] { return request->done || released_ > 0 || shutdown_; });
+    queue_.push_back(std::move(message));
+    if (!wakeUpPosted_) {
+        wakeUpPosted_ = true;
+        // By name: nothing of ours travels through Qt's event queue, only the wake-up.
+        QMetaObject::invokeMethod(this, "ShowQueued", Qt::QueuedConnection);
+    }
 }
 
 void WindowMessageSink::ShowQueued() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wakeUpPosted_ = false;
+    }
     if (showing_) {
-        return;  // the box on screen is shown by a loop that takes the next one after it
+        return;  // the box on screen is shown by a loop that takes the next ones after it
     }
     showing_ = true;
     for (;;) {
-        std::shared_ptr<Request> request;
+        std::deque<Message> batch;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (queue_.empty() || shutdown_) {
+            if (shutdown_) {
                 break;
             }
-            request = queue_.front();
-            queue_.pop_front();
+            batch.swap(queue_);
         }
-        boxes_.Show(owner_, request->text, request->caption, request->icon);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            request->done = true;
+        if (batch.empty()) {
+            break;
         }
-        changed_.notify_all();
+        QStringList lines;
+        for (const Message& m : batch) {
+            lines.append(m.text);
+        }
+        boxes_.Show(owner_, lines.join(QLatin1Char('\n')), batch.front().caption,
+                    batch.front().icon);
     }
     showing_ = false;
 }
 
-WindowMessageSink::Release::Release(WindowMessageSink& sink) : sink_(sink) {
-    {
-        std::lock_guard<std::mutex> lock(sink_.mutex_);
-        sink_.released_ += 1;
-    }
-    sink_.changed_.notify_all();
-}
-
-WindowMessageSink::Release::~Release() {
-    std::lock_guard<std::mutex> lock(sink_.mutex_);
-    sink_.released_ -= 1;
-}
-
 void WindowMessageSink::Shutdown() {
-    std::deque<std::shared_ptr<Request>> unshown;
+    std::deque<Message> unshown;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         shutdown_ = true;
         unshown.swap(queue_);
     }
-    changed_.notify_all();
-    for (const auto& request : unshown) {
-        WriteToStderr(request->caption, request->text);
+    for (const Message& m : unshown) {
+        WriteToStderr(m.caption, m.text);
     }
 }
 

@@ -1,12 +1,11 @@
-// The desktop program's message sink: what the core reports (probers, traceroute, sound)
-// appears as a modal box on the window thread while the reporting thread waits for it.
+// The desktop program's message sink: what the core reports (probers, traceroute, sound,
+// the daily report) is queued and shown as a box by the window thread once it is back in
+// its event loop. The reporting thread, the window thread's tick included, goes on at once.
 #pragma once
 
 #include <QObject>
 #include <QString>
-#include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -26,52 +25,34 @@ class WindowMessageSink final : public QObject, public MessageSink {
 
     void SetOwner(QWidget* owner) { owner_ = owner; }
 
-    // On the window thread the box is shown at once. From another thread the box is queued
-    // for the window thread and the caller waits until it is closed, unless the window
-    // thread is itself waiting (see Release) or the sink is shut down. Boxes are shown one
-    // after the other, never on top of each other.
+    // From any thread: queues the message and returns. The messages pending when the
+    // window thread gets to them are shown in one box, one line each, with the first
+    // one's caption and icon; boxes are shown one after the other, never on top of each
+    // other.
     void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
 
-    // While one lives, the window thread waits for other threads (it stops the probers):
-    // reporting threads go on at once, and their boxes are shown when the window thread is
-    // back in its event loop.
-    class Release {
-      public:
-        explicit Release(WindowMessageSink& sink);
-        ~Release();
-        Release(const Release&) = delete;
-        Release& operator=(const Release&) = delete;
-
-      private:
-        WindowMessageSink& sink_;
-    };
-
-    // At the end of the program: nobody waits any more; what was not shown goes to stderr.
+    // At the end of the program: what was not shown, and what comes later, goes to stderr.
     void Shutdown();
 
-    // Boxes queued and not yet shown.
+    // Messages queued and not yet shown.
     size_t Pending() const;
 
   private:
-    struct Request {
+    struct Message {
         QString text;
         QString caption;
         BoxIcon icon;
-        bool done = false;
     };
 
     Q_INVOKABLE void ShowQueued();
 
     MessageBoxes& boxes_;
-    // Threads that Qt did not start are asked nothing of Qt beyond the queued wake-up.
-    const std::thread::id windowThread_;
     QWidget* owner_ = nullptr;
     bool showing_ = false;  // window thread only
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::shared_ptr<Request>> queue_;
-    int released_ = 0;
+    std::deque<Message> queue_;
+    bool wakeUpPosted_ = false;
     bool shutdown_ = false;
 };
 

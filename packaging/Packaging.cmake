@@ -18,9 +18,22 @@ install(FILES ${QV_PACKAGING}/prometheus-quorvane.yml ${QV_PACKAGING}/prometheus
         ${QV_PACKAGING}/grafana-quorvane-dashboard.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane)
 
+# AppStream metadata, for software centres.
+configure_file(${QV_PACKAGING}/org.quorvane.Quorvane.metainfo.xml.in
+               ${CMAKE_CURRENT_BINARY_DIR}/packaging/org.quorvane.Quorvane.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/org.quorvane.Quorvane.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
 # Icons of the hicolor theme: the scalable picture and its renderings.
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/gui/resources/icon128.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME quorvane.svg)
+# The status pictures, which desktop notifications name by theme name.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/gui/resources/icon131.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME quorvane-hosts-up.svg)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/gui/resources/icon132.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME quorvane-hosts-down.svg)
 foreach(size 16 32 48 256)
     install(FILES ${QV_PACKAGING}/icons/quorvane-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -64,11 +77,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beyond the shared libraries (libqt6svg6 brings the SVG icon plugins): the Qt platform
-# plugins (X11, Wayland), GStreamer's decoders for mp3 and wav, traceroute and setcap;
-# and, said outright, the metrics endpoint's prometheus-cpp libraries; OpenSSL's library for
-# mail over TLS and the CA certificates it verifies servers with.
+# plugins (X11, Wayland), Qt's D-Bus module for desktop notifications, GStreamer's
+# decoders for mp3 and wav, traceroute and setcap; and, said outright, the metrics
+# endpoint's prometheus-cpp libraries; OpenSSL's library for mail over TLS and the CA
+# certificates it verifies servers with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0, libssl3, ca-certificates")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst)
+    "qt6-qpa-plugins, libqt6dbus6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0, libssl3, ca-certificates")
+# postinst gives the programs CAP_NET_RAW; prerm removes a service unit made for them.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst ${QV_PACKAGING}/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

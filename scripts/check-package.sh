@@ -14,7 +14,11 @@ echo "== $deb"
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 
 echo "== lintian"
-lintian --fail-on error --suppress-tags no-manual-page "$deb" || fail "lintian reports errors"
+lintian_out=$(lintian --display-info --fail-on error --suppress-tags no-manual-page "$deb") || {
+    echo "$lintian_out"; fail "lintian reports errors"; }
+echo "$lintian_out"
+# The release build is hardened: full RELRO (-z now) and fortified functions.
+if echo "$lintian_out" | grep -q 'hardening-'; then fail "lintian reports missing hardening"; fi
 
 echo "== install"
 dpkg -i "$deb" || fail "dpkg -i"
@@ -26,6 +30,11 @@ done
 for example in prometheus-quorvane.yml prometheus-quorvane-rules.yml grafana-quorvane-dashboard.json; do
     [ -f "/usr/share/quorvane/$example" ] || fail "$example missing"
 done
+
+echo "== AppStream metadata"
+metainfo=/usr/share/metainfo/org.quorvane.Quorvane.metainfo.xml
+[ -f "$metainfo" ] || fail "$metainfo missing"
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate $metainfo"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -55,8 +64,19 @@ wait "$gui" || status=$?
 cat "$work/gui.out"
 [ "$status" -eq 0 ] || fail "Quorvane ended with status $status on SIGTERM"
 
-echo "== remove"
+echo "== remove, with a service unit made for the packaged program"
+unit=/etc/systemd/system/halvoric.service
+[ -e "$unit" ] && fail "$unit is there before the test (this machine's own service?)"
+printf '[Service]\nExecStart=/usr/bin/HalvoricSvc %s\n[Install]\nWantedBy=multi-user.target\n' \
+    "$work/svc" > "$unit"
+mkdir -p /etc/systemd/system/multi-user.target.wants
+ln -sf "$unit" /etc/systemd/system/multi-user.target.wants/halvoric.service
 dpkg -r quorvane || fail "dpkg -r"
-left=$(ls /usr/bin/Quorvane /usr/bin/HalvoricSvc /usr/share/quorvane 2>/dev/null || true)
+left=$(ls /usr/bin/Quorvane /usr/bin/HalvoricSvc /usr/share/quorvane "$unit" \
+          /etc/systemd/system/multi-user.target.wants/halvoric.service 2>/dev/null || true)
 [ -z "$left" ] || fail "left behind after removal: $left"
+
+echo "== purge leaves the users' data alone"
+dpkg --purge quorvane || fail "dpkg --purge"
+[ -f "$work/svc/conf01.dat" ] && [ -d "$work/gui/Tarnwick" ] || fail "purge removed a data folder"
 echo "check-package: OK"

@@ -1,6 +1,7 @@
 // The main window's commands on fakes: the day's snapshot and the History dialog, the host
 // list with and without a restart, options and the service program, the toolbar, tab
 // names, and ending the program by a signal.
+#include <signal.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -373,8 +375,17 @@ class CommandsTest : public QObject {
                     .starts_with("Core\r\r\nUnnamed (6-10)\r\r\nUnnamed (11-15)\r\r\nFar\r\r\n"));
     }
 
-    // The real program, ended the way a session logout ends it.
+    // The real program, ended the way a session logout ends it: one SIGTERM, or a second
+    // one while the first is being answered.
+    void sigtermEndsTheProgramLikeExit_data() {
+        QTest::addColumn<int>("secondAfterMs");
+        QTest::newRow("one signal") << -1;
+        QTest::newRow("again after 10 ms") << 10;
+        QTest::newRow("again after 60 ms") << 60;
+        QTest::newRow("again after 200 ms") << 200;
+    }
     void sigtermEndsTheProgramLikeExit() {
+        QFETCH(int, secondAfterMs);
         test::TempDir dir;
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -385,7 +396,13 @@ class CommandsTest : public QObject {
         QVERIFY(program.waitForStarted());
         // The data folder is made after the signal handlers are in place.
         QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(dir.path() + "/Tarnwick"), 30000);
-        program.terminate();
+        const pid_t pid = static_cast<pid_t>(program.processId());
+        ::kill(pid, SIGTERM);
+        if (secondAfterMs >= 0) {
+            // No events run meanwhile, so the child is not reaped and its pid stays its own.
+            std::this_thread::sleep_for(std::chrono::milliseconds(secondAfterMs));
+            ::kill(pid, SIGTERM);
+        }
         QVERIFY(program.waitForFinished(60000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);

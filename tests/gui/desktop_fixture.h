@@ -46,15 +46,25 @@ inline QImage IconImage(const QString& path) {
 struct Desktop {
     // `serviceProgram`: what "Options..." runs to switch the service mode; by default a
     // program that is not there.
-    explicit Desktop(HostTable::Hooks hooks = NoProbers(), std::string serviceProgram = {})
+    // `notices`: the desktop notifications; none by default (the tray balloon shows them).
+    explicit Desktop(HostTable::Hooks hooks = NoProbers(), std::string serviceProgram = {},
+                     gui::NoticeSender* notices = nullptr)
         : ctx(Program::Desktop, DataDir(), MonitorSeams{clock, sink, sound, trace, mail},
               std::move(hooks)),
-          window(gui::DesktopParts{ctx, boxes, tray, nullptr, "/opt/qv/Quorvane", nullptr,
-                                   std::move(serviceProgram), &autostart,
+          window(gui::DesktopParts{ctx,
+                                   boxes,
+                                   tray,
+                                   nullptr,
+                                   "/opt/qv/Quorvane",
+                                   nullptr,
+                                   std::move(serviceProgram),
+                                   &autostart,
                                    [this](QWidget*, const QString& start) {
                                        logChooserStart = start;
                                        return chosenLog;
-                                   }}) {}
+                                   },
+                                   {},
+                                   notices}) {}
     std::string DataDir() const { return dir.path() + "/Tarnwick"; }
 
     TempDir dir;

@@ -1,16 +1,34 @@
-// The main window on fakes: start-up, tabs and captions, pane selection, the tray's
-// pictures and balloons, and what closing and minimising do.
+// The main window on fakes: start-up, tabs and captions, pane selection by mouse and
+// keyboard, the tray's pictures and balloons, what closing and minimising do, what a
+// screen reader reads, and names that look like markup.
+#include <QAccessible>
+#include <QAccessibleEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "desktop_fixture.h"
 #include "settings/config_files.h"
 
 using qv::test::Desktop;
 using qv::test::IconImage;
+
+namespace {
+
+// What the accessibility framework was told: object and event type.
+std::vector<std::pair<QObject*, QAccessible::Event>> gAccessibleEvents;
+void RecordAccessibleEvent(QAccessibleEvent* event) {
+    gAccessibleEvents.emplace_back(event->object(), event->type());
+}
+
+}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -20,6 +38,9 @@ class MainWindowTest : public QObject {
     void clickSelectsThePaneByItsBand();
     void trayPictureAndBalloonFollowTheTick();
     void closeHidesOrMinimisesAndTheTrayBringsItBack();
+    void screenReaderReadsTheStatisticsAndHearsAHostGoDown();
+    void keyboardReachesAndSelectsThePanes();
+    void namesThatLookLikeMarkupStayPlainText();
 };
 
 void MainWindowTest::startsWithTwoDefaultHostsWithoutWritingTheList() {
@@ -157,6 +178,108 @@ void MainWindowTest::closeHidesOrMinimisesAndTheTrayBringsItBack() {
     QVERIFY(ended);
     QVERIFY(!d.tray.visible);
     QVERIFY(std::filesystem::exists(d.DataDir() + "/" + qv::kHostListFile));
+}
+
+void MainWindowTest::screenReaderReadsTheStatisticsAndHearsAHostGoDown() {
+    Desktop d;
+    d.window.Initialize();
+    d.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.window));
+    // Qt passes events on only while a screen reader has switched accessibility on, which
+    // the offscreen platform never does: the lines' own observer sees them.
+    qv::gui::StatisticsLabel::SetEventObserver(RecordAccessibleEvent);
+    d.ctx.table.Entry(1).up = 1;
+    d.ctx.table.Entry(1).currentMs = 7;
+    d.clock.AdvanceMs(1000);
+    d.window.Tick();
+    QLabel* line = d.window.Statistics(1);
+    QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(line);
+    QVERIFY(a11y != nullptr);
+    QCOMPARE(a11y->text(QAccessible::Name), QStringLiteral("Statistics of localhost:1 sec"));
+    QVERIFY(a11y->text(QAccessible::Value).startsWith(QStringLiteral("curr: 7 ms")));
+    QCOMPARE(a11y->text(QAccessible::Value), line->text());
+    QCOMPARE(a11y->text(QAccessible::Description), QStringLiteral("Host is up"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(d.window.Statistics(0))
+                 ->text(QAccessible::Description),
+             QStringLiteral("Host is down"));
+
+    gAccessibleEvents.clear();
+    d.ctx.table.Entry(1).up = 0;
+    d.ctx.table.Entry(1).currentMs = 0;
+    d.clock.AdvanceMs(1000);
+    d.window.Tick();
+    qv::gui::StatisticsLabel::SetEventObserver(nullptr);
+    QCOMPARE(a11y->text(QAccessible::Description), QStringLiteral("Host is down"));
+    QVERIFY(a11y->text(QAccessible::Value).startsWith(QStringLiteral("curr: 0 ms")));
+    const auto raised = [&](QObject* object, QAccessible::Event type) {
+        return std::count(gAccessibleEvents.begin(), gAccessibleEvents.end(),
+                          std::make_pair(object, type));
+    };
+    QCOMPARE(raised(line, QAccessible::DescriptionChanged), 1);
+    QCOMPARE(raised(line, QAccessible::ValueChanged), 1);
+    // Pane 0's host stayed down with the same numbers: nothing to say.
+    QCOMPARE(raised(d.window.Statistics(0), QAccessible::DescriptionChanged), 0);
+    QCOMPARE(raised(d.window.Statistics(0), QAccessible::ValueChanged), 0);
+}
+
+void MainWindowTest::keyboardReachesAndSelectsThePanes() {
+    Desktop d;
+    d.window.Initialize();
+    d.window.show();
+    d.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d.window));
+    // Tab from the tab bar reaches the first pane and selects it as a click does.
+    d.window.SetSelectedPane(3);
+    d.window.Tabs()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), d.window.PaneFrame(0));
+    QCOMPARE(d.window.State().selectedPane, 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(QApplication::focusWidget(), d.window.PaneFrame(2));
+    QCOMPARE(d.window.State().selectedPane, 2);
+    QVERIFY(d.window.PaneFrame(2)->property("selected").toBool());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QCOMPARE(d.window.State().selectedPane, 1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);  // stays on the first
+    QCOMPARE(QApplication::focusWidget(), d.window.PaneFrame(0));
+    // The focus shows: the focused pane is drawn otherwise than the same pane unfocused.
+    const QImage focused = d.window.PaneFrame(0)->grab().toImage();
+    d.window.PaneFrame(4)->setFocus();
+    QCOMPARE(d.window.State().selectedPane, 4);
+    d.window.SetSelectedPane(0);
+    QVERIFY(d.window.PaneFrame(0)->grab().toImage() != focused);
+}
+
+void MainWindowTest::namesThatLookLikeMarkupStayPlainText() {
+    Desktop d;
+    std::filesystem::create_directories(d.DataDir());
+    qv::test::WriteFileBytes(d.DataDir() + "/" + qv::kHostListFile,
+                             "0 <h1>BIG 1000\r\r\n0 <b>x<b> 1000\r\r\n");
+    qv::test::WriteFileBytes(d.DataDir() + "/" + qv::kTabNamesFile, "<i>tab</i> & co\r\r\n");
+    d.window.Initialize();
+    QCOMPARE(d.window.PaneFrame(0)->title(), QStringLiteral("<h1>BIG:1 sec"));
+    QCOMPARE(d.window.PaneFrame(1)->accessibleName(), QStringLiteral("<b>x<b>:1 sec"));
+    QCOMPARE(d.window.Tabs()->tabText(0), QStringLiteral("<i>tab</i> && co"));
+    QCOMPARE(d.window.Statistics(0)->textFormat(), Qt::PlainText);
+
+    // The real box shows the text as it is: no heading, no bold.
+    qv::gui::QtMessageBoxes boxes;
+    QString shownText;
+    Qt::TextFormat shownFormat = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            shownText = box->text();
+            shownFormat = box->textFormat();
+            box->accept();
+        }
+    });
+    boxes.Show(&d.window, QStringLiteral("Delete host <h1>BIG ?"), QStringLiteral("Servers"),
+               qv::gui::BoxIcon::Question, qv::gui::BoxButtons::YesNo);
+    QCOMPARE(shownText, QStringLiteral("Delete host <h1>BIG ?"));
+    QCOMPARE(shownFormat, Qt::PlainText);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,9 +1,12 @@
-// Boxes that other threads report through the window thread: one after the other, and
-// never a hang while the window thread itself waits for those threads.
+// Boxes that any thread reports through the window thread: nobody waits for them, what is
+// pending shares one box, boxes come one after the other, and no hang while the window
+// thread itself waits for the reporting threads.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "desktop_fixture.h"
@@ -19,6 +22,9 @@ class NestingBoxes final : public qv::gui::MessageBoxes {
                             qv::gui::BoxButtons) override {
         texts.push_back(caption + QStringLiteral(": ") + text);
         maxOpen = std::max(maxOpen, ++open);
+        if (onShow) {
+            onShow();
+        }
         for (int i = 0; i < 20; ++i) {
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -27,6 +33,7 @@ class NestingBoxes final : public qv::gui::MessageBoxes {
         return qv::gui::BoxAnswer::Ok;
     }
     QStringList texts;
+    std::function<void()> onShow;
     int open = 0;
     int maxOpen = 0;
 };
@@ -51,29 +58,50 @@ bool SpinUntil(Done done) {
 class MessageSinkTest : public QObject {
     Q_OBJECT
   private slots:
-    void twoThreadsReportingAtOnceGetOneBoxAfterTheOther();
+    void reportersGoOnAtOnceAndPendingMessagesShareOneBox();
     void proberReportingWhileAllHostsStopDoesNotHang();
 };
 
-void MessageSinkTest::twoThreadsReportingAtOnceGetOneBoxAfterTheOther() {
+void MessageSinkTest::reportersGoOnAtOnceAndPendingMessagesShareOneBox() {
     NestingBoxes boxes;
     qv::gui::WindowMessageSink sink(boxes);
-    std::atomic<int> returned{0};
-    std::thread a([&] {
-        sink.ShowMessage("first", "Error", qv::MessageIcon::Error);
-        ++returned;
-    });
-    std::thread b([&] {
-        sink.ShowMessage("second", "Error", qv::MessageIcon::Information);
-        ++returned;
-    });
-    const bool finished = SpinUntil([&] { return returned == 2; });
-    sink.Shutdown();  // a failed test must not leave the threads waiting
-    a.join();
-    b.join();
-    QVERIFY(finished);
-    QCOMPARE(boxes.texts.size(), 2);
-    QVERIFY(boxes.texts.contains(QStringLiteral("Error: first")));
+    // A hundred threads report while the window thread is busy: none of them waits.
+    std::vector<std::thread> reporters;
+    for (int i = 0; i < 100; ++i) {
+        reporters.emplace_back([&sink, i] {
+            sink.ShowMessage("Can't resolve host" + std::to_string(i), i == 0 ? "Error" : "Other",
+                             qv::MessageIcon::Information);
+        });
+        if (i == 0) {
+            reporters[0].join();  // the first one's caption leads
+        }
+    }
+    for (size_t i = 1; i < reporters.size(); ++i) {
+        reporters[i].join();
+    }
+    // The window thread's own report (the daily report in a tick) is queued as well.
+    sink.ShowMessage("Error writing host.log", "Error", qv::MessageIcon::Error);
+    QVERIFY(boxes.texts.isEmpty());
+    QCOMPARE(sink.Pending(), size_t{101});
+
+    QVERIFY(SpinUntil([&] { return sink.Pending() == 0 && boxes.open == 0; }));
+    QCOMPARE(boxes.texts.size(), 1);
+    const QStringList lines = boxes.texts[0].split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 101);
+    QCOMPARE(lines[0], QStringLiteral("Error: Can't resolve host0"));
+    QVERIFY(lines.contains(QStringLiteral("Can't resolve host99")));
+    QCOMPARE(lines[100], QStringLiteral("Error writing host.log"));
+
+    // A message that comes while a box is open gets the next box, not one on top of it.
+    boxes.onShow = [&] {
+        if (boxes.texts.size() == 2) {
+            sink.ShowMessage("later", "Sound", qv::MessageIcon::None);
+        }
+    };
+    sink.ShowMessage("first", "Error", qv::MessageIcon::Error);
+    QVERIFY(SpinUntil([&] { return boxes.texts.size() == 3 && boxes.open == 0; }));
+    QCOMPARE(boxes.texts[1], QStringLiteral("Error: first"));
+    QCOMPARE(boxes.texts[2], QStringLiteral("Sound: later"));
     QCOMPARE(boxes.maxOpen, 1);
 }
 
