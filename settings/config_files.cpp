@@ -31,6 +31,26 @@ std::string FilePath(const std::string& dataDir, const char* name) {
 // Reads a configuration file the way the text form defines it: CR LF reads as LF, and a
 // line comes in pieces of at most kMaxPieceChars code points (the LF counts, and belongs to
 // the piece it ends).
+// The text less its C0 and C1 control characters (NUL, ESC, DEL, U+0080 to U+009F): a tab
+// shows them as nothing or as boxes, and a NUL would end the name early elsewhere.
+std::string WithoutControlChars(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            continue;
+        }
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        out += static_cast<char>(c);
+    }
+    return out;
+}
+
 class PieceReader {
   public:
     // Opened without blocking: a FIFO (or a device) put in a file's place would otherwise
@@ -394,7 +414,7 @@ void LoadTabNames(const std::string& dataDir, TabNames& names) {
     for (int i = 0; i < kTabCount && reader.Next(piece); ++i) {
         piece = piece.substr(0, piece.find('\n'));
         piece = piece.substr(0, piece.find('\r'));
-        names[i] = CutToChars(piece, kMaxTabNameChars);
+        names[i] = CutToChars(WithoutControlChars(piece), kMaxTabNameChars);
     }
 }
 

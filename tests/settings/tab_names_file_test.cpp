@@ -95,6 +95,19 @@ TEST(TabNamesFile, LongNamesAreCutAtCharacters) {
     EXPECT_EQ(names[1], wide.substr(0, 38));
 }
 
+TEST(TabNamesFile, ControlCharactersAndNulAreDropped) {
+    TempDir dir;
+    // NUL, ESC, TAB, DEL and the C1 control U+009B among the letters; Ä stays.
+    const std::string line = std::string("Co\0re", 5) + "\x1b[31m\tR\x7F\xC2\x9B\xC3\x84";
+    // Twenty NULs before a name do not cost it its 19 characters.
+    WriteFileBytes(dir.File("tabnames.dat"),
+                   line + "\r\r\n" + std::string(20, '\0') + std::string(19, 'y') + "z\r\r\n");
+    TabNames names = Load(dir);
+    EXPECT_EQ(names[0], "Core[31mR\xC3\x84");
+    EXPECT_EQ(names[1], std::string(19, 'y'));
+    EXPECT_EQ(names[2], "Unnamed (11-15)");
+}
+
 TEST(TabNamesFile, LineBreaksInANameDoNotShiftTheOthers) {
     TabNames names;
     for (int i = 0; i < kTabCount; ++i) {
