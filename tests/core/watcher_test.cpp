@@ -355,6 +355,9 @@ TEST_F(WatcherTest, StatusTextAndPaneCaptionKeepLongMultiByteNamesWhole) {
         {longName, 8080, 5, true, "Host " + longName + " port 8080 is reachable",
          longName + ":port 8080:5 min"},
         {"web", 80, 2, false, "Host web port 80 is unreachable", "web:port 80:2 min"},
+        // Above 32767 the stored 16 bits are negative; the texts show the real port.
+        {"db", 40000, 2, true, "Host db port 40000 is reachable", "db:port 40000:2 min"},
+        {"top", 65535, 1, false, "Host top port 65535 is unreachable", "top:port 65535:1 min"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status.substr(0, 20));
