@@ -14,6 +14,7 @@
 #include "core/host_name.h"
 #include "platform/atomic_file.h"
 #include "platform/net.h"
+#include "platform/safe_file.h"
 #include "platform/utf8.h"
 
 namespace qv {
@@ -49,6 +50,20 @@ std::string WithoutControlChars(std::string_view text) {
         out += static_cast<char>(c);
     }
     return out;
+}
+
+// Writes one configuration file; on failure `failure` (when given) says what was not saved
+// and why, as the user is told.
+bool WriteConfigFile(const std::string& path, std::string_view text, const char* what,
+                     std::string* failure) {
+    int error = 0;
+    if (WriteFileAtomically(path, text, &error)) {
+        return true;
+    }
+    if (failure != nullptr) {
+        *failure = std::string(what) + " not saved: " + FileErrorText(path, error);
+    }
+    return false;
 }
 
 class PieceReader {
@@ -320,7 +335,7 @@ void LoadHostList(const std::string& dataDir, HostTable& table) {
     }
 }
 
-bool SaveHostList(const std::string& dataDir, const HostTable& table) {
+bool SaveHostList(const std::string& dataDir, const HostTable& table, std::string* failure) {
     std::string text;
     for (int slot = 0; slot < kMaxHosts; ++slot) {
         const HostEntry& e = table.Entry(slot);
@@ -335,7 +350,7 @@ bool SaveHostList(const std::string& dataDir, const HostTable& table) {
         int port = e.isIcmp != 0 ? 0 : static_cast<int16_t>(e.port);
         text += std::to_string(port) + " " + e.name + " " + std::to_string(e.probeValue) + kLineEnd;
     }
-    return WriteFileAtomically(FilePath(dataDir, kHostListFile), text);
+    return WriteConfigFile(FilePath(dataDir, kHostListFile), text, "The host list was", failure);
 }
 
 std::string DefaultSoundFile(const std::string& programPath) {
@@ -385,14 +400,20 @@ void LoadSettings(const std::string& dataDir, Settings& settings, Program progra
     }
 }
 
-bool SaveSettings(const std::string& dataDir, const Settings& settings) {
+bool SaveSettings(const std::string& dataDir, const Settings& settings, std::string* failure) {
     const GeneralOptions& g = settings.general;
     std::string icmpLine = NotifyFieldsText(settings.icmp) + " " + std::to_string(g.dailyReports) +
                            " " + std::to_string(g.serviceMode) + " " +
                            std::to_string(g.tracertAfter) + kLineEnd;
     std::string tcpLine = NotifyFieldsText(settings.tcp) + kLineEnd;
-    bool icmpSaved = WriteFileAtomically(FilePath(dataDir, kIcmpSettingsFile), icmpLine);
-    bool tcpSaved = WriteFileAtomically(FilePath(dataDir, kTcpSettingsFile), tcpLine);
+    std::string tcpFailure;
+    bool icmpSaved = WriteConfigFile(FilePath(dataDir, kIcmpSettingsFile), icmpLine,
+                                     "The options were", failure);
+    bool tcpSaved = WriteConfigFile(FilePath(dataDir, kTcpSettingsFile), tcpLine,
+                                    "The options were", &tcpFailure);
+    if (failure != nullptr && !tcpSaved) {
+        *failure += (icmpSaved ? "" : "\n") + tcpFailure;
+    }
     return icmpSaved && tcpSaved;
 }
 
@@ -418,14 +439,14 @@ void LoadTabNames(const std::string& dataDir, TabNames& names) {
     }
 }
 
-bool SaveTabNames(const std::string& dataDir, const TabNames& names) {
+bool SaveTabNames(const std::string& dataDir, const TabNames& names, std::string* failure) {
     std::string text;
     for (const std::string& name : names) {
         // A line break inside a name would push every later name one tab down.
         text += name.substr(0, name.find_first_of("\r\n"));
         text += kLineEnd;
     }
-    return WriteFileAtomically(FilePath(dataDir, kTabNamesFile), text);
+    return WriteConfigFile(FilePath(dataDir, kTabNamesFile), text, "The tab names were", failure);
 }
 
 }  // namespace qv
