@@ -6,7 +6,8 @@ packages=(build-essential cmake ninja-build pkg-config git
           libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
           libsystemd-dev iproute2 traceroute iputils-ping iputils-tracepath fping
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-liberation2
-          xvfb xauth file lintian libcap2-bin)
+          xvfb xauth file lintian libcap2-bin
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
