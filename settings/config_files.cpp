@@ -33,23 +33,31 @@ std::string FilePath(const std::string& dataDir, const char* name) {
 // line comes in pieces of at most kMaxPieceChars code points (the LF counts, and belongs to
 // the piece it ends).
 // The text less its C0 and C1 control characters (NUL, ESC, DEL, U+0080 to U+009F): a tab
-// shows them as nothing or as boxes, and a NUL would end the name early elsewhere.
+// shows them as nothing or as boxes, and a NUL would end the name early elsewhere. Taking
+// one out can join its neighbours into another (C2 01 80 becomes C2 80), so it goes on
+// until none is left: a name read, saved and read again stays the same.
 std::string WithoutControlChars(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            continue;
+    std::string out(text);
+    for (;;) {
+        std::string next;
+        next.reserve(out.size());
+        for (size_t i = 0; i < out.size(); ++i) {
+            const auto c = static_cast<unsigned char>(out[i]);
+            if (c < 0x20 || c == 0x7F) {
+                continue;
+            }
+            if (c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) >= 0x80 &&
+                static_cast<unsigned char>(out[i + 1]) <= 0x9F) {
+                ++i;
+                continue;
+            }
+            next += static_cast<char>(c);
         }
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            ++i;
-            continue;
+        if (next.size() == out.size()) {
+            return next;
         }
-        out += static_cast<char>(c);
+        out = std::move(next);
     }
-    return out;
 }
 
 // Writes one configuration file; on failure `failure` (when given) says what was not saved

@@ -106,6 +106,17 @@ TEST(TabNamesFile, ControlCharactersAndNulAreDropped) {
     EXPECT_EQ(names[0], "Core[31mR\xC3\x84");
     EXPECT_EQ(names[1], std::string(19, 'y'));
     EXPECT_EQ(names[2], "Unnamed (11-15)");
+
+    // What is left after a control goes may form another one; a saved name reads back
+    // as it was saved (found by the fuzz target).
+    WriteFileBytes(dir.File("tabnames.dat"),
+                   "a\xC2\x01\x80"
+                   "b\xC2\xC2\x88\x88"
+                   "c\r\r\n");
+    names = Load(dir);
+    EXPECT_EQ(names[0], "abc");
+    ASSERT_TRUE(SaveTabNames(dir.path(), names));
+    EXPECT_EQ(Load(dir), names);
 }
 
 TEST(TabNamesFile, LineBreaksInANameDoNotShiftTheOthers) {
