@@ -4,7 +4,7 @@ BUILD_DIR := build/$(PRESET)
 JOBS ?= 2
 DATA_DIR ?= $(if $(APPDATA),$(APPDATA)/Tarnwick,$(if $(XDG_DATA_HOME),$(XDG_DATA_HOME)/Tarnwick,$(HOME)/.local/share/Tarnwick))
 
-.PHONY: deps build test run bench package format clean
+.PHONY: deps build test run bench package format clean fuzz
 
 deps:
 	@scripts/install-deps.sh
@@ -27,6 +27,12 @@ package: build
 
 bench: build
 	@scripts/bench.sh "$(BUILD_DIR)"
+
+# The fuzz targets with clang in build/fuzz, each for FUZZ_SECONDS (10 minutes by default);
+# CI runs scripts/fuzz.sh with its 30 s.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -3,6 +3,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -50,6 +52,8 @@ std::vector<HostLogFailure> RunDailyReport(HostTable& table, const std::string& 
     UniqueFd dayFd;
     int folderError = 0;
     bool folderTried = false;
+    bool folderMade = false;
+    int written = 0;
     for (int slot = 0; slot < kMaxHosts; ++slot) {
         HostEntry& entry = table.Entry(slot);
         if (!entry.active || entry.probeValue == 0) {
@@ -64,6 +68,10 @@ std::vector<HostLogFailure> RunDailyReport(HostTable& table, const std::string& 
                 if (!dataFd.Valid()) {
                     folderError = errno;
                 } else {
+                    struct stat st {};
+                    folderMade = ::fstatat(dataFd.Get(), folderName.c_str(), &st,
+                                           AT_SYMLINK_NOFOLLOW) != 0 &&
+                                 errno == ENOENT;
                     dayFd = MakeFolder(dataFd.Get(), folderName, &folderError);
                 }
                 if (!dayFd.Valid()) {
@@ -80,8 +88,15 @@ std::vector<HostLogFailure> RunDailyReport(HostTable& table, const std::string& 
                 failures.push_back({entry.name, folderPath + "/" + name, error});
                 continue;
             }
+            ++written;
         }
         table.ResetDay(entry);
+    }
+    // A folder made for this report that received no file (a full disk) goes again: an
+    // empty day folder would claim a day that has no log. It is empty, a failed write
+    // leaves nothing behind.
+    if (folderMade && dayFd.Valid() && written == 0) {
+        ::unlinkat(dataFd.Get(), folderName.c_str(), AT_REMOVEDIR);
     }
     return failures;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/host_file_name.h"
+#include "platform/file_read.h"
 #include "platform/net.h"
 #include "platform/safe_file.h"
 
@@ -249,14 +250,17 @@ std::vector<int32_t> ParseHostLog(std::string_view text) {
     return values;
 }
 
-std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return std::nullopt;
-    }
+std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path,
+                                                    std::string* errorText) {
     std::string text;
-    if (!ReadAll(fd.Get(), text)) {
-        // A folder opens but does not read: it is no log file.
+    int error = 0;
+    if (!ReadRegularFile(path, kMaxHostLogBytes, false, text, &error)) {
+        if (errorText != nullptr) {
+            *errorText = error == EFBIG ? path + " is larger than " +
+                                              std::to_string(kMaxHostLogBytes / (1024 * 1024)) +
+                                              " MB; a day's log is much smaller"
+                                        : FileErrorText(path, error);
+        }
         return std::nullopt;
     }
     return ParseHostLog(text);

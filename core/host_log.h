@@ -72,9 +72,15 @@ bool WriteHistorySnapshot(const std::string& path, const std::vector<int32_t>& s
 // and ungrouped numbers alike.
 std::vector<int32_t> ParseHostLog(std::string_view text);
 
+// The largest log file read: a day's log is about 0.2 MB, and 2 MB holds a day of the
+// longest values; anything larger is no log this program wrote.
+constexpr size_t kMaxHostLogBytes = 2 * 1024 * 1024;
+
 // The values of a log file up to the first one that is not a number; nothing when the
-// file cannot be opened or read.
-std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path);
+// file cannot be opened or read, is not a regular file or is larger than
+// kMaxHostLogBytes, and then `errorText` (when given) says which and why.
+std::optional<std::vector<int32_t>> ReadHostLogFile(const std::string& path,
+                                                    std::string* errorText = nullptr);
 // The same, empty when the file cannot be read.
 std::vector<int32_t> ReadHostLog(const std::string& path);
 

@@ -260,13 +260,38 @@ void HostTable::FillIdleSecond(HostEntry& e) {
     }
 }
 
+namespace {
+
+constexpr int64_t kDaySeconds = 86'400;
+
+// Seconds from `t` to the end of its local day; a whole day when the time is unknown.
+int64_t SecondsLeftInDay(Clock& clock, int64_t t) {
+    std::tm local{};
+    if (!clock.LocalTime(t, local)) {
+        return kDaySeconds;
+    }
+    const int64_t secondOfDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    return std::max<int64_t>(kDaySeconds - secondOfDay, 1);
+}
+
+}  // namespace
+
 void HostTable::RecordDueSamples(HostEntry& e, int64_t now) {
     std::lock_guard<std::recursive_mutex> lock(sampleLock_);
     int64_t next = e.nextSampleTime;
-    int32_t value = e.lastResult;
-    while (now > next) {
-        e.samples.push_back(value);
-        ++next;
+    if (now <= next) {
+        return;
+    }
+    // One tick fills at most the rest of the day it started in: the seconds after
+    // midnight belong to the next day, which the daily trigger opens at the end of this
+    // tick. A clock stepped forward over whole days skips them; the next tick goes on
+    // from the start of the day it stepped into.
+    const int64_t dayEnd = next + SecondsLeftInDay(clock_, next);
+    const int64_t until = std::min(now, dayEnd);
+    e.samples.insert(e.samples.end(), static_cast<size_t>(until - next), e.lastResult);
+    next = until;
+    if (now > dayEnd) {
+        next = std::max(dayEnd, now - (kDaySeconds - SecondsLeftInDay(clock_, now)));
     }
     e.nextSampleTime = next;
 }

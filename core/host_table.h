@@ -69,6 +69,12 @@ struct HostEntry {
     ProbeTally tally;
 };
 
+// The TCP port of an entry: stored in 16 signed bits, where the ports above 32767 are
+// negative; every text and file name shows the real port.
+inline int TcpPortOf(const HostEntry& e) {
+    return static_cast<uint16_t>(static_cast<int16_t>(e.port));
+}
+
 // Cuts a name to kMaxNameChars code points (never in the middle of a UTF-8 sequence).
 std::string CutHostName(std::string_view name);
 // The 8-bit form used for resolution: at most kMaxNameABytes bytes.

@@ -9,7 +9,7 @@ std::string StatusText(const HostEntry& entry, bool up) {
     if (entry.isIcmp) {
         return "Host " + entry.name + " is " + (up ? "UP" : "DOWN");
     }
-    return "Host " + entry.name + " port " + std::to_string(static_cast<int>(entry.port)) + " is " +
+    return "Host " + entry.name + " port " + std::to_string(TcpPortOf(entry)) + " is " +
            (up ? "reachable" : "unreachable");
 }
 

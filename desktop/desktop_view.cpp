@@ -147,7 +147,7 @@ std::string PaneCaption(const HostEntry& e) {
     if (e.isIcmp) {
         return e.name + ":" + std::to_string(static_cast<int>(e.probeValue / 1000)) + " sec";
     }
-    return e.name + ":port " + std::to_string(static_cast<int>(e.port)) + ":" +
+    return e.name + ":port " + std::to_string(TcpPortOf(e)) + ":" +
            std::to_string(static_cast<int>(e.probeValue)) + " min";
 }
 

@@ -12,7 +12,7 @@ std::string HostRowText(const HostEntry& entry) {
         return entry.name;
     }
     // The port is held in 16 signed bits; ports above 32767 are shown as the port they are.
-    return entry.name + "(TCP:" + std::to_string(static_cast<uint16_t>(entry.port)) + ")";
+    return entry.name + "(TCP:" + std::to_string(TcpPortOf(entry)) + ")";
 }
 
 const std::string& TabOfSlot(const TabNames& names, int slot) {

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <string_view>
 
+#include "platform/file_read.h"
 #include "platform/file_times.h"
 #include "platform/net.h"
+#include "platform/safe_file.h"
 
 namespace qv {
 namespace {
@@ -59,13 +61,13 @@ std::vector<TraceFileRow> ListTraceFiles(const std::string& dir, Clock& clock) {
     return rows;
 }
 
-std::optional<std::string> ReadTraceHead(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return std::nullopt;
-    }
+std::optional<std::string> ReadTraceHead(const std::string& path, std::string* errorText) {
     std::string text;
-    if (!ReadAll(fd.Get(), text, kTraceShownBytes)) {
+    int error = 0;
+    if (!ReadRegularFile(path, kTraceShownBytes, true, text, &error)) {
+        if (errorText != nullptr) {
+            *errorText = FileErrorText(path, error);
+        }
         return std::nullopt;
     }
     return text;

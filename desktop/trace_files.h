@@ -30,8 +30,10 @@ std::string FormatTraceTimestamp(const std::tm& t);
 // empty when the file's time cannot be read or converted.
 std::vector<TraceFileRow> ListTraceFiles(const std::string& dir, Clock& clock);
 
-// The first kTraceShownBytes bytes of a file, as they are; nothing when it cannot be read.
-std::optional<std::string> ReadTraceHead(const std::string& path);
+// The first kTraceShownBytes bytes of a file, as they are; nothing when it cannot be read
+// or is not a regular file (it never waits on a FIFO put in its place), and then
+// `errorText` (when given) says why.
+std::optional<std::string> ReadTraceHead(const std::string& path, std::string* errorText = nullptr);
 
 // Deletes the listed file `name` of the folder. A name that would leave the folder deletes
 // nothing. False when nothing was deleted.

@@ -16,12 +16,14 @@
 #include <QTabBar>
 #include <QToolBar>
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "core/host_log.h"
 #include "desktop/desktop_commands.h"
+#include "desktop/options_form.h"
 #include "gui/about_dlg.h"
 #include "gui/dialogs/c_dlg_hosts.h"
 #include "gui/dialogs/dlg_logs.h"
@@ -52,6 +54,17 @@ QRect DuRect(int x, int y, int w, int h) {
 }
 
 const QColor kLabelText(50, 0, 225);
+
+// The service program runs systemctl, whose start waits for the service to be up (90 s
+// at most by systemd's default); beyond this it is ended as hung.
+constexpr int kServiceRunLimitMs = 180'000;
+// How long File > Exit lets a running service program finish before it ends it.
+constexpr int kServiceRunExitWaitMs = 5'000;
+
+// A configuration file that could not be written is told as every file failure is.
+void ShowSaveFailure(MessageBoxes& boxes, QWidget* parent, const std::string& failure) {
+    boxes.Show(parent, QString::fromStdString(failure), QStringLiteral("Error"), BoxIcon::Error);
+}
 
 // Tops of each pane's frame, graph and statistics line, in dialog units.
 constexpr int kFrameTop[kPanes] = {47, 114, 181, 248, 316};
@@ -123,7 +136,10 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
       chooseSoundFile_(std::move(parts.chooseSoundFile)) {
     notices_ = parts.notices;
     if (serviceRunner_ == nullptr) {
-        ownRunner_ = std::make_unique<SystemProcessRunner>(SystemProcessRunner::Output::ErrorOnly);
+        // Its own process group, so that a run cut short takes whatever it started along.
+        ownRunner_ = std::make_unique<SystemProcessRunner>(
+            SystemProcessRunner::Output::ErrorOnly,
+            SystemProcessRunner::Limits{kServiceRunLimitMs, /*ownGroup=*/true});
         serviceRunner_ = ownRunner_.get();
     }
     if (autostart_ == nullptr) {
@@ -174,8 +190,9 @@ CQuorvaneDlg::CQuorvaneDlg(DesktopParts parts)
 }
 
 CQuorvaneDlg::~CQuorvaneDlg() {
-    // The service program is not cut short: it may be half way through the unit.
+    // The service program may be half way through the unit: it gets a while to finish.
     if (serviceRun_ != nullptr && serviceRun_->thread.joinable()) {
+        serviceRunner_->EndRunsWithin(kServiceRunExitWaitMs);
         serviceRun_->thread.join();
     }
 }
@@ -567,8 +584,19 @@ void CQuorvaneDlg::OnExit() {
     }
     ending_ = true;
     tray_.Remove();
-    SaveHostList(ctx_.dataDirectory, ctx_.table);
-    // A service program still running finishes its work; its settings are kept.
+    std::string failure;
+    if (!SaveHostList(ctx_.dataDirectory, ctx_.table, &failure)) {
+        // The last chance to keep the hosts changed since the last save: the user hears of
+        // it before the program ends (and a log of the session's output does too).
+        std::fprintf(stderr, "Quorvane: %s\n", failure.c_str());
+        ShowSaveFailure(boxes_, nullptr,
+                        failure + "\nHosts added or changed since the last save are lost.");
+    }
+    // A service program still running gets a while to finish its work, and its settings
+    // are kept when it succeeds; a hung one is ended.
+    if (serviceRun_ != nullptr) {
+        serviceRunner_->EndRunsWithin(kServiceRunExitWaitMs);
+    }
     FinishServiceRun(false);
     hide();
     emit Ended();
@@ -582,9 +610,13 @@ void CQuorvaneDlg::OnEditHosts() {
             boxes_, [this](int a, int b) { ExchangeSlots(a, b); }, {}, this);
         hosts.exec();
     }
-    const bool saved = SaveHostList(ctx_.dataDirectory, ctx_.table);
+    std::string failure;
+    const bool saved = SaveHostList(ctx_.dataDirectory, ctx_.table, &failure);
     if (ending_) {
         return;
+    }
+    if (!saved) {
+        ShowSaveFailure(boxes_, this, failure);
     }
     if (!layoutUnchanged) {
         RestartMonitoring(saved);
@@ -755,8 +787,23 @@ void CQuorvaneDlg::FinishServiceRun(bool showBoxes) {
         emit ServiceRunFinished();
         return;
     }
-    // Saved before the service program's boxes: nothing waits on the user's "OK".
-    TakeOverSettings(run->settings);
+    const bool switched = run->result.exitCode == 0 && !run->result.cutShort;
+    if (switched) {
+        // Saved before the service program's boxes: nothing waits on the user's "OK". The
+        // autostart entry follows the mode only now that the mode is in force.
+        TakeOverSettings(run->settings);
+        if (int error = ApplyAutostart(run->settings.general, *autostart_, programPath_);
+            error != 0 && showBoxes) {
+            boxes_.Show(this, QString::fromStdString(SystemErrorText(error)),
+                        QStringLiteral("Error"), BoxIcon::Information);
+        }
+    } else if (showBoxes && run->result.cutShort) {
+        boxes_.Show(this,
+                    QStringLiteral("The service program did not finish in time and was ended; "
+                                   "nothing was changed."),
+                    QStringLiteral("Error"), BoxIcon::Error);
+    }
+    // A failed switch changes nothing: the program's boxes say why.
     if (showBoxes) {
         for (const std::string& text : ServiceBoxTexts(run->result.output)) {
             boxes_.Show(this, QString::fromStdString(text), QStringLiteral("Halvoric"),
@@ -778,7 +825,9 @@ void CQuorvaneDlg::LoadMailSecurity() {
 
 void CQuorvaneDlg::TakeOverSettings(const Settings& settings) {
     ctx_.settings = settings;
-    SaveSettings(ctx_.dataDirectory, ctx_.settings);
+    if (std::string failure; !SaveSettings(ctx_.dataDirectory, ctx_.settings, &failure)) {
+        ShowSaveFailure(boxes_, this, failure);
+    }
 }
 
 void CQuorvaneDlg::OnToggleToolbar() {
@@ -802,7 +851,9 @@ void CQuorvaneDlg::OnTabNames() {
         DlgTabNames names(state_.tabNames, boxes_, this);
         names.exec();
     }
-    SaveTabNames(ctx_.dataDirectory, state_.tabNames);
+    if (std::string failure; !SaveTabNames(ctx_.dataDirectory, state_.tabNames, &failure)) {
+        ShowSaveFailure(boxes_, this, failure);
+    }
     if (ctx_.table.hostCount > 0) {
         RebuildTabs();
     }

@@ -2,10 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/net.h"
@@ -20,6 +24,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
             Wait();
         }
         pid_ = other.pid_;
+        ownGroup_ = other.ownGroup_;
         other.pid_ = -1;
     }
     return *this;
@@ -32,7 +37,7 @@ ChildProcess::~ChildProcess() {
 }
 
 ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int stdoutFd, int stderrFd,
-                                 int* error) {
+                                 int* error, bool ownGroup) {
     ChildProcess child;
     if (argv.empty()) {
         *error = EINVAL;
@@ -58,8 +63,15 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int stdou
     } else {
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         *error = rc;
@@ -67,8 +79,29 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int stdou
     }
     *error = 0;
     child.pid_ = pid;
+    child.ownGroup_ = ownGroup;
     return child;
 }
+
+namespace {
+
+int ExitCodeOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 int ChildProcess::Wait() {
     if (!Valid()) {
@@ -80,16 +113,38 @@ int ChildProcess::Wait() {
         r = ::waitpid(pid_, &status, 0);
     } while (r < 0 && errno == EINTR);
     pid_ = -1;
-    if (r < 0) {
+    return r < 0 ? -1 : ExitCodeOf(status);
+}
+
+bool ChildProcess::Exited() const {
+    if (!Valid()) {
+        return true;
+    }
+    // WNOWAIT: the child stays a zombie, so its pid and group cannot be reused yet.
+    siginfo_t info{};
+    int r;
+    do {
+        r = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 || info.si_pid != 0;
+}
+
+int ChildProcess::End(int graceMs) {
+    if (!Valid()) {
         return -1;
     }
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
+    const pid_t target = ownGroup_ ? -pid_ : pid_;
+    ::kill(target, SIGTERM);
+    const int64_t giveUp = SteadyMs() + graceMs;
+    while (!Exited() && SteadyMs() < giveUp) {
+        ::usleep(10'000);
     }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
+    // The group is cleared while its leader is not yet waited for; a leader that ended on
+    // SIGTERM is a zombie and unmoved by this.
+    if (ownGroup_ || !Exited()) {
+        ::kill(target, SIGKILL);
     }
-    return -1;
+    return Wait();
 }
 
 ProcessResult SystemProcessRunner::Run(const std::vector<std::string>& argv) {
@@ -103,25 +158,67 @@ ProcessResult SystemProcessRunner::Run(const std::vector<std::string>& argv) {
     UniqueFd writeEnd(fds[1]);
     int error = 0;
     const int stdoutFd = output_ == Output::Both ? writeEnd.Get() : -1;
-    ChildProcess child = ChildProcess::Start(argv, stdoutFd, writeEnd.Get(), &error);
+    ChildProcess child =
+        ChildProcess::Start(argv, stdoutFd, writeEnd.Get(), &error, limits_.ownGroup);
     writeEnd.Reset();
     if (!child.Valid()) {
         result.startError = error;
         return result;
     }
+    const int64_t limitEnd = limits_.runMs > 0 ? SteadyMs() + limits_.runMs : INT64_MAX;
+    int64_t exitedAt = -1;
+    bool endOfOutput = false;
     char buffer[4096];
     for (;;) {
-        ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        const int64_t now = SteadyMs();
+        int64_t deadline = std::min(limitEnd, endBy_.load(std::memory_order_relaxed));
+        if (exitedAt >= 0) {
+            deadline = std::min(deadline, exitedAt + kOutputAfterEndMs);
         }
-        if (n <= 0) {
+        if (now >= deadline) {
             break;
         }
-        result.output.append(buffer, static_cast<size_t>(n));
+        // Short slices: the end of the program and a later EndRunsWithin are noticed.
+        pollfd p{readEnd.Get(), POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(deadline - now, 50)));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0) {
+            ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            }
+            if (n <= 0) {
+                endOfOutput = true;
+                break;
+            }
+            result.output.append(buffer, static_cast<size_t>(n));
+        }
+        if (exitedAt < 0 && child.Exited()) {
+            exitedAt = SteadyMs();
+        }
     }
-    result.exitCode = child.Wait();
+    // A program that closed its output may still run: it has until the same deadline.
+    while (endOfOutput && !child.Exited() &&
+           SteadyMs() < std::min(limitEnd, endBy_.load(std::memory_order_relaxed))) {
+        ::usleep(20'000);
+    }
+    if (child.Exited()) {
+        // Ended by itself; what it started and left holding the output goes with its group.
+        result.exitCode = endOfOutput ? child.Wait() : child.End(0);
+        return result;
+    }
+    result.cutShort = true;
+    result.exitCode = child.End(kTermGraceMs);
     return result;
+}
+
+void SystemProcessRunner::EndRunsWithin(int ms) {
+    const int64_t by = SteadyMs() + std::max(ms, 0);
+    int64_t current = endBy_.load(std::memory_order_relaxed);
+    while (by < current && !endBy_.compare_exchange_weak(current, by, std::memory_order_relaxed)) {
+    }
 }
 
 bool ProgramExists(const std::string& name) {

@@ -8,7 +8,8 @@ packages=(build-essential cmake ninja-build pkg-config git
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-liberation2
           xvfb xauth file lintian libcap2-bin
           libglib2.0-dev prometheus-cpp-dev prometheus libssl-dev openssl python3-aiosmtpd
-          dbus appstream)
+          dbus appstream
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -18,10 +18,13 @@ using TestMailFunction =
 
 // `args` are the arguments after the program name. "-i" DIR [...] installs and starts
 // the service, "-d" X [...] stops and removes it, a single argument runs the service on
-// that data folder, anything else does nothing. Outcomes go to `out` as the program's
-// own texts and to `err` as one "Halvoric: <text>" line per message. "--test-mail" DIR
-// sends a test e-mail through `testMail`. Returns the exit status: 0, or what running the
-// service or the test mail returned.
+// that data folder, anything else does nothing. A single argument beginning with "-" is
+// an option: "--help"/"-h" print the usage and "--version" the version on `out` (0),
+// "--test-mail" DIR sends a test e-mail through `testMail`, any other prints the usage on
+// `err` (2); a folder of such a name is given as "./-name". Outcomes go to `out` as the
+// program's own texts and to `err` as one "Halvoric: <text>" line per message. Returns the
+// exit status: 0, 1 when installing or removing failed, 2 for an unknown option, or what
+// running the service or the test mail returned.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const SystemdSeams& systemd, const RunServiceFunction& runService,
                    const TestMailFunction& testMail = {});

@@ -12,10 +12,13 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/error_text.h"
 #include "platform/net.h"
+#include "platform/safe_file.h"
 
 namespace qv {
 
@@ -41,6 +44,32 @@ int Outcome(const ProcessResult& result) {
         return result.startError;
     }
     return result.exitCode;
+}
+
+// Why a systemctl call failed, in the words of the system: systemctl's own last line when
+// it said something, else how it ended.
+std::string CtlFailureText(const SystemdSeams& seams, const std::string& verb,
+                           const ProcessResult& result) {
+    if (result.startError != 0) {
+        return seams.systemctl + ": " + SystemErrorText(result.startError);
+    }
+    std::string_view output = result.output;
+    while (!output.empty() &&
+           (output.back() == '\n' || output.back() == '\r' || output.back() == ' ')) {
+        output.remove_suffix(1);
+    }
+    const size_t lineStart = output.find_last_of('\n');
+    output.remove_prefix(lineStart == std::string_view::npos ? 0 : lineStart + 1);
+    if (!output.empty()) {
+        return std::string(output);
+    }
+    return seams.systemctl + " " + verb + " ended with code " + std::to_string(result.exitCode);
+}
+
+void SetReason(std::string* reason, std::string text) {
+    if (reason != nullptr) {
+        *reason = std::move(text);
+    }
 }
 
 }  // namespace
@@ -302,9 +331,10 @@ std::string FillUnitTemplate(const std::string& unitTemplate, const std::string&
 }
 
 bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,
-                    std::ostream& err) {
+                    std::ostream& err, std::string* reason) {
     if (dataDir.empty()) {
         out << "error=" << EINVAL;
+        SetReason(reason, "no data folder was given");
         return false;
     }
     // systemd starts services in "/", so a relative folder would name another place.
@@ -312,6 +342,7 @@ bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::
     std::string absoluteDir = std::filesystem::absolute(dataDir, ec).string();
     if (ec) {
         out << "error=" << ec.value();
+        SetReason(reason, FileErrorText(dataDir, ec.value()));
         return false;
     }
     std::optional<std::string> unit =
@@ -319,28 +350,37 @@ bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::
                  seams.systemScope ? UnitUserOf(absoluteDir) : std::string());
     if (!unit) {
         out << "error=" << EINVAL;
+        SetReason(reason, "systemd cannot start the program " + seams.programPath +
+                              " (a relative path, or quotes, backslashes or control "
+                              "characters in it)");
         return false;
     }
     std::filesystem::create_directories(seams.unitDirectory, ec);
     if (ec) {
+        SetReason(reason, FileErrorText(seams.unitDirectory, ec.value()));
         return false;
     }
     const std::string unitPath = UnitPath(seams);
     int error = 0;
     if (!CreateFileAtomically(unitPath, *unit, 0644, &error)) {
         out << "error=" << error;
+        SetReason(reason, error == EEXIST ? "the service is already installed (" + unitPath + ")"
+                                          : FileErrorText(unitPath, error));
         return false;
     }
-    if (Outcome(RunCtl(seams, {"daemon-reload"})) != 0) {
+    const ProcessResult reload = RunCtl(seams, {"daemon-reload"});
+    if (Outcome(reload) != 0) {
         // The service manager cannot be reached: leave nothing half installed.
         ::unlink(unitPath.c_str());
+        SetReason(reason, CtlFailureText(seams, "daemon-reload", reload));
         return false;
     }
-    int enabled = Outcome(RunCtl(seams, {"enable", std::string(kUnitName)}));
-    if (enabled != 0) {
+    const ProcessResult enable = RunCtl(seams, {"enable", std::string(kUnitName)});
+    if (int enabled = Outcome(enable); enabled != 0) {
         out << "error=" << enabled;
         ::unlink(unitPath.c_str());
         RunCtl(seams, {"daemon-reload"});
+        SetReason(reason, CtlFailureText(seams, "enable", enable));
         return false;
     }
     if (!seams.systemScope) {
@@ -368,18 +408,23 @@ int StopService(const SystemdSeams& seams) {
     return Outcome(RunCtl(seams, {"stop", std::string(kUnitName)}));
 }
 
-bool RemoveService(const SystemdSeams& seams) {
+bool RemoveService(const SystemdSeams& seams, std::string* reason) {
     const std::string unitPath = UnitPath(seams);
     struct stat st;
     if (::lstat(unitPath.c_str(), &st) != 0) {
+        SetReason(reason, errno == ENOENT ? "the service is not installed (no " + unitPath + ")"
+                                          : FileErrorText(unitPath, errno));
         return false;
     }
     RunCtl(seams, {"stop", std::string(kUnitName)});
     seams.clock.SleepMs(600);
-    if (Outcome(RunCtl(seams, {"disable", std::string(kUnitName)})) != 0) {
+    const ProcessResult disable = RunCtl(seams, {"disable", std::string(kUnitName)});
+    if (Outcome(disable) != 0) {
+        SetReason(reason, CtlFailureText(seams, "disable", disable));
         return false;
     }
     if (::unlink(unitPath.c_str()) != 0) {
+        SetReason(reason, FileErrorText(unitPath, errno));
         return false;
     }
     RunCtl(seams, {"daemon-reload"});

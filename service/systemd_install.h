@@ -85,14 +85,16 @@ std::string FillUnitTemplate(const std::string& unitTemplate, const std::string&
 // system unit runs the service as the folder's owner (UnitUserOf).
 // Under a user manager, lingering is enabled; where that fails, a message on `err` says
 // the service runs only while the user is logged in.
+// On failure `reason` (when given) receives the system's reason in words.
 bool InstallService(const SystemdSeams& seams, const std::string& dataDir, std::ostream& out,
-                    std::ostream& err);
+                    std::ostream& err, std::string* reason = nullptr);
 // `systemctl start`: 0, or systemctl's exit code (errno when it could not be run).
 int StartInstalledService(const SystemdSeams& seams);
 // `systemctl stop`: 0, or systemctl's exit code (errno when it could not be run).
 int StopService(const SystemdSeams& seams);
 // Stops the service again, waits 600 ms, disables it, deletes the unit file and reloads
-// systemd. False when there is no unit, or it could not be disabled or deleted.
-bool RemoveService(const SystemdSeams& seams);
+// systemd. False when there is no unit, or it could not be disabled or deleted; then
+// `reason` (when given) receives why.
+bool RemoveService(const SystemdSeams& seams, std::string* reason = nullptr);
 
 }  // namespace qv

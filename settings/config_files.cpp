@@ -14,6 +14,7 @@
 #include "core/host_name.h"
 #include "platform/atomic_file.h"
 #include "platform/net.h"
+#include "platform/safe_file.h"
 #include "platform/utf8.h"
 
 namespace qv {
@@ -31,6 +32,48 @@ std::string FilePath(const std::string& dataDir, const char* name) {
 // Reads a configuration file the way the text form defines it: CR LF reads as LF, and a
 // line comes in pieces of at most kMaxPieceChars code points (the LF counts, and belongs to
 // the piece it ends).
+// The text less its C0 and C1 control characters (NUL, ESC, DEL, U+0080 to U+009F): a tab
+// shows them as nothing or as boxes, and a NUL would end the name early elsewhere. Taking
+// one out can join its neighbours into another (C2 01 80 becomes C2 80), so it goes on
+// until none is left: a name read, saved and read again stays the same.
+std::string WithoutControlChars(std::string_view text) {
+    std::string out(text);
+    for (;;) {
+        std::string next;
+        next.reserve(out.size());
+        for (size_t i = 0; i < out.size(); ++i) {
+            const auto c = static_cast<unsigned char>(out[i]);
+            if (c < 0x20 || c == 0x7F) {
+                continue;
+            }
+            if (c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) >= 0x80 &&
+                static_cast<unsigned char>(out[i + 1]) <= 0x9F) {
+                ++i;
+                continue;
+            }
+            next += static_cast<char>(c);
+        }
+        if (next.size() == out.size()) {
+            return next;
+        }
+        out = std::move(next);
+    }
+}
+
+// Writes one configuration file; on failure `failure` (when given) says what was not saved
+// and why, as the user is told.
+bool WriteConfigFile(const std::string& path, std::string_view text, const char* what,
+                     std::string* failure) {
+    int error = 0;
+    if (WriteFileAtomically(path, text, &error)) {
+        return true;
+    }
+    if (failure != nullptr) {
+        *failure = std::string(what) + " not saved: " + FileErrorText(path, error);
+    }
+    return false;
+}
+
 class PieceReader {
   public:
     // Opened without blocking: a FIFO (or a device) put in a file's place would otherwise
@@ -308,7 +351,7 @@ void LoadHostList(const std::string& dataDir, HostTable& table) {
     }
 }
 
-bool SaveHostList(const std::string& dataDir, const HostTable& table) {
+bool SaveHostList(const std::string& dataDir, const HostTable& table, std::string* failure) {
     std::string text;
     for (int slot = 0; slot < kMaxHosts; ++slot) {
         const HostEntry& e = table.Entry(slot);
@@ -323,7 +366,7 @@ bool SaveHostList(const std::string& dataDir, const HostTable& table) {
         int port = e.isIcmp != 0 ? 0 : static_cast<int16_t>(e.port);
         text += std::to_string(port) + " " + e.name + " " + std::to_string(e.probeValue) + kLineEnd;
     }
-    return WriteFileAtomically(FilePath(dataDir, kHostListFile), text);
+    return WriteConfigFile(FilePath(dataDir, kHostListFile), text, "The host list was", failure);
 }
 
 std::string DefaultSoundFile(const std::string& programPath) {
@@ -373,14 +416,20 @@ void LoadSettings(const std::string& dataDir, Settings& settings, const ProgramR
     }
 }
 
-bool SaveSettings(const std::string& dataDir, const Settings& settings) {
+bool SaveSettings(const std::string& dataDir, const Settings& settings, std::string* failure) {
     const GeneralOptions& g = settings.general;
     std::string icmpLine = NotifyFieldsText(settings.icmp) + " " + std::to_string(g.dailyReports) +
                            " " + std::to_string(g.serviceMode) + " " +
                            std::to_string(g.tracertAfter) + kLineEnd;
     std::string tcpLine = NotifyFieldsText(settings.tcp) + kLineEnd;
-    bool icmpSaved = WriteFileAtomically(FilePath(dataDir, kIcmpSettingsFile), icmpLine);
-    bool tcpSaved = WriteFileAtomically(FilePath(dataDir, kTcpSettingsFile), tcpLine);
+    std::string tcpFailure;
+    bool icmpSaved = WriteConfigFile(FilePath(dataDir, kIcmpSettingsFile), icmpLine,
+                                     "The options were", failure);
+    bool tcpSaved = WriteConfigFile(FilePath(dataDir, kTcpSettingsFile), tcpLine,
+                                    "The options were", &tcpFailure);
+    if (failure != nullptr && !tcpSaved) {
+        *failure += (icmpSaved ? "" : "\n") + tcpFailure;
+    }
     return icmpSaved && tcpSaved;
 }
 
@@ -402,18 +451,18 @@ void LoadTabNames(const std::string& dataDir, TabNames& names) {
     for (int i = 0; i < kTabCount && reader.Next(piece); ++i) {
         piece = piece.substr(0, piece.find('\n'));
         piece = piece.substr(0, piece.find('\r'));
-        names[i] = CutToChars(piece, kMaxTabNameChars);
+        names[i] = CutToChars(WithoutControlChars(piece), kMaxTabNameChars);
     }
 }
 
-bool SaveTabNames(const std::string& dataDir, const TabNames& names) {
+bool SaveTabNames(const std::string& dataDir, const TabNames& names, std::string* failure) {
     std::string text;
     for (const std::string& name : names) {
         // A line break inside a name would push every later name one tab down.
         text += name.substr(0, name.find_first_of("\r\n"));
         text += kLineEnd;
     }
-    return WriteFileAtomically(FilePath(dataDir, kTabNamesFile), text);
+    return WriteConfigFile(FilePath(dataDir, kTabNamesFile), text, "The tab names were", failure);
 }
 
 }  // namespace qv

@@ -41,8 +41,9 @@ constexpr int32_t kMinIcmpTimeoutMs = 1000;
 void LoadHostList(const std::string& dataDir, HostTable& table);
 // Rewrites the host list from the table's active slots in slot order. Slots whose name the
 // format cannot carry are left out. False when the file could not be written (the old one
-// is then unchanged).
-bool SaveHostList(const std::string& dataDir, const HostTable& table);
+// is then unchanged), and `failure` (when given) then tells the user what and why.
+bool SaveHostList(const std::string& dataDir, const HostTable& table,
+                  std::string* failure = nullptr);
 
 // The default sound file: "ring.mp3" in the folder of the program file (for an installed
 // program in <prefix>/bin: <prefix>/share/quorvane/ring.mp3), or the program path itself
@@ -57,15 +58,18 @@ void LoadSettings(const std::string& dataDir, Settings& settings, const ProgramR
                   const std::string& programPath);
 // Rewrites conf02.dat and conf03.dat. Spaces of the sound file are written as "#"; an empty
 // text is written as "_", so a line always holds all its fields. False when either file
-// could not be written.
-bool SaveSettings(const std::string& dataDir, const Settings& settings);
+// could not be written; `failure` (when given) then tells the user which and why.
+bool SaveSettings(const std::string& dataDir, const Settings& settings,
+                  std::string* failure = nullptr);
 
 // "Unnamed (1-5)" for tab 0 up to "Unnamed (96-100)" for tab 19.
 std::string DefaultTabName(int tab);
 // Defaults, then one name per line of tabnames.dat (at most 20 lines), each cut at its
 // first LF, then at its first CR, then to kMaxTabNameChars code points.
 void LoadTabNames(const std::string& dataDir, TabNames& names);
-// Writes all 20 names, one per line. False when the file could not be written.
-bool SaveTabNames(const std::string& dataDir, const TabNames& names);
+// Writes all 20 names, one per line. False when the file could not be written; `failure`
+// (when given) then tells the user why.
+bool SaveTabNames(const std::string& dataDir, const TabNames& names,
+                  std::string* failure = nullptr);
 
 }  // namespace qv

@@ -186,11 +186,12 @@ void DlgLogs::Fill() {
     model_->SetRows(view_, {});
     const int32_t low = ParseRangeBound(low_->text().toStdString());
     const int32_t high = ParseRangeBound(high_->text().toStdString());
+    std::string why;
     std::optional<std::vector<int32_t>> values =
-        ReadHostLogFile(QFile::encodeName(path_).toStdString());
+        ReadHostLogFile(QFile::encodeName(path_).toStdString(), &why);
     if (!values) {
-        boxes_.Show(this, QStringLiteral("Can't open log file!"), QStringLiteral("Error"),
-                    BoxIcon::Error);
+        boxes_.Show(this, QStringLiteral("Can't open log file!\n") + QString::fromStdString(why),
+                    QStringLiteral("Error"), BoxIcon::Error);
         return;
     }
     model_->SetRows(view_, BuildHistoryRows(*values, view_, low, high));

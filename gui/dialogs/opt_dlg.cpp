@@ -393,9 +393,15 @@ void OptDlg::accept() {
         boxes_.Show(this, Q(check.error), QStringLiteral("Error"), BoxIcon::Error);
         return;
     }
+    // A switch of the service mode leaves the autostart entry alone: the main window sets
+    // it once the service program has made the switch.
+    const bool switching = check.settings->general.serviceMode != settings_.general.serviceMode;
     settings_ = *check.settings;
-    if (int error = ApplyAutostart(settings_.general, autostart_, programPath_); error != 0) {
-        boxes_.Show(this, Q(SystemErrorText(error)), QStringLiteral("Error"), BoxIcon::Information);
+    if (!switching) {
+        if (int error = ApplyAutostart(settings_.general, autostart_, programPath_); error != 0) {
+            boxes_.Show(this, Q(SystemErrorText(error)), QStringLiteral("Error"),
+                        BoxIcon::Information);
+        }
     }
     QDialog::accept();
 }

@@ -107,9 +107,13 @@ void CTraceLogs::ShowSelectedFile() {
     if (row < 0) {
         return;
     }
+    std::string why;
     if (std::optional<std::string> head =
-            ReadTraceHead(dir_ + "/" + rows_[static_cast<size_t>(row)].name)) {
+            ReadTraceHead(dir_ + "/" + rows_[static_cast<size_t>(row)].name, &why)) {
         text_->setPlainText(TraceText(*head));
+    } else {
+        text_->clear();
+        boxes_.Show(this, QString::fromStdString(why), QStringLiteral("Error"), BoxIcon::Error);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "core/host_log.h"
 #include "platform/error_text.h"
 #include "support/lib/fake_clock.h"
+#include "support/lib/file_size_limit.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/scoped_umask.h"
 #include "support/lib/temp_dir.h"
@@ -213,6 +214,31 @@ TEST(DailyReport, AFailedWriteLeavesNoPartialFile) {
               (std::set<std::string>{"2014_09_23", "2014_09_23/router_svc.log"}));
     EXPECT_EQ(f.table.Entry(router).samples.size(), kSecondsPerDay);
     EXPECT_EQ(f.table.Entry(fresh).samples.size(), 10u);
+}
+
+// At midnight on a full disk: the day folder made for the report goes again when no log
+// went into it; one that held files before stays.
+TEST(DailyReport, ADayFolderThatReceivedNoFileIsRemoved) {
+    for (const bool folderExisted : {false, true}) {
+        SCOPED_TRACE(folderExisted ? "folder existed" : "folder made");
+        ReportFixture f(Program::Desktop, kAfterMidnight);
+        int router = f.Add("router", 1000, 0, kSecondsPerDay);
+        if (folderExisted) {
+            ASSERT_EQ(::mkdir((f.dir.path() + "/2014_09_23").c_str(), 0755), 0);
+        }
+        std::vector<HostLogFailure> failures;
+        {
+            test::ScopedFileSizeLimit full(4096);
+            failures = RunDailyReport(f.table, f.dir.path(), true, kEnded);
+        }
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].error, EFBIG);
+        EXPECT_EQ(Exists(f.dir.path() + "/2014_09_23"), folderExisted);
+        EXPECT_EQ(f.table.Entry(router).samples.size(), kSecondsPerDay) << "kept for a retry";
+        // The next report, with room again, makes the folder and writes the day.
+        EXPECT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
+        EXPECT_EQ(ReadHostLog(f.LogPath("2014_09_23", "router.log")).size(), kSecondsPerDay);
+    }
 }
 
 // The data folder may belong to a user while the service runs as root: a link there is

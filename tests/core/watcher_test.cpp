@@ -354,6 +354,9 @@ TEST_F(WatcherTest, StatusTextKeepsLongMultiByteNamesWhole) {
         {longName, 0, 1000, false, "Host " + longName + " is DOWN"},
         {longName, 8080, 5, true, "Host " + longName + " port 8080 is reachable"},
         {"web", 80, 2, false, "Host web port 80 is unreachable"},
+        // Above 32767 the stored 16 bits are negative; the texts show the real port.
+        {"db", 40000, 2, true, "Host db port 40000 is reachable"},
+        {"top", 65535, 1, false, "Host top port 65535 is unreachable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status.substr(0, 20));

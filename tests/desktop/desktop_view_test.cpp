@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "core/host_log.h"
 #include "desktop/graph_plan.h"
 #include "support/lib/fake_clock.h"
 #include "support/lib/fake_seams.h"
@@ -123,6 +126,9 @@ TEST_F(DesktopTickTest, PaneCaptionsNameTheProbeAndKeepLongMultiByteNamesWhole) 
         {longName, 0, 1000, longName + ":1 sec"},
         {"web", 80, 5, "web:port 80:5 min"},
         {longName, 8080, 5, longName + ":port 8080:5 min"},
+        // Above 32767 the stored 16 bits are negative; the caption shows the real port.
+        {"db", 40000, 2, "db:port 40000:2 min"},
+        {"top", 65535, 1, "top:port 65535:1 min"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption.substr(0, 20));
@@ -131,6 +137,35 @@ TEST_F(DesktopTickTest, PaneCaptionsNameTheProbeAndKeepLongMultiByteNamesWhole) 
         EXPECT_EQ(TabCaptions(ctx.table, slot).front(), c.caption);
         ctx.table.StopHost(slot);
     }
+}
+
+TEST_F(DesktopTickTest, ForwardClockStepRecordsAtMostTheDayAndTakesTheReport) {
+    ctx.settings.general.dailyReports = 1;
+    HostEntry& host = Add("a", 1000, 0, 1);
+    host.lastResult = 4;
+    Tick();
+    ASSERT_EQ(host.samples.size(), 1u);
+    // 10:00:01 on 4 March, then a year later at 10:00:00: only the 50,399 seconds left in
+    // the old day are recorded, and that day goes into its log.
+    clock.SetNow(FakeClock::ToCalendar(2027, 3, 4, 10, 0, 0) - 1);
+    EXPECT_TRUE(Tick());
+    const std::vector<int32_t> logged = ReadHostLog(dir.path() + "/2026_03_04/a.log");
+    EXPECT_EQ(logged.size(), 86'400u) << "the log is padded to a whole day";
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), 4), 1 + 50'399);
+    EXPECT_TRUE(host.samples.empty());
+    // The next tick fills the new day from its midnight up to now, and no more.
+    Tick();
+    EXPECT_EQ(host.samples.size(), 10u * 3600 + 1);
+    // A tick that comes three seconds late over midnight: the first second of the new
+    // day waits for the report and goes into the new day.
+    clock.SetNow(FakeClock::ToCalendar(2027, 3, 5, 0, 0, 0) - 3);
+    Tick();
+    clock.SetNow(FakeClock::ToCalendar(2027, 3, 5, 0, 0, 1) - 1);
+    EXPECT_TRUE(Tick());
+    const std::vector<int32_t> whole = ReadHostLog(dir.path() + "/2027_03_04/a.log");
+    EXPECT_EQ(std::count(whole.begin(), whole.end(), 4), 86'400) << "every second, none twice";
+    Tick();
+    EXPECT_EQ(host.samples.size(), 2u) << "00:00:00 and 00:00:01";
 }
 
 TEST(StatisticsLine, LostPercentageFollowsTheProbeKind) {

@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "core/host_log.h"
+
 #include "support/lib/fake_clock.h"
 #include "support/lib/temp_dir.h"
 
@@ -71,6 +77,55 @@ TEST(TraceFiles, ReadsTheHeadAndDeletesOnlyInsideTheFolder) {
     EXPECT_FALSE(DeleteTraceFile(data, "../keep.trace"));
     EXPECT_FALSE(DeleteTraceFile(data, ".."));
     EXPECT_EQ(test::ReadFileBytes(outer.File("keep.trace")), "x");
+}
+
+// What File > Open log and the trace logs dialog may be handed: each is refused at once,
+// with a reason, instead of blocking on a FIFO or reading without end.
+TEST(UserChosenFiles, OnlyBoundedRegularFilesAreRead) {
+    TempDir dir;
+    const std::string day(1000, '7');
+    WriteFileBytes(dir.File("day.log"), "1 2 -1 ");
+    ASSERT_EQ(::mkfifo(dir.File("fifo.log").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.File("zero.log"));
+    std::filesystem::create_symlink(dir.File("day.log"), dir.File("link.log"));
+    std::filesystem::create_directory(dir.File("folder.log"));
+    WriteFileBytes(dir.File("big.log"), std::string(kMaxHostLogBytes + 1, '0'));
+    WriteFileBytes(dir.File("edge.log"), std::string(kMaxHostLogBytes - 2, '0') + " 5");
+    struct Case {
+        const char* name;
+        bool logRead;     // the log reader gives values
+        bool traceRead;   // the trace reader shows the head
+        const char* why;  // part of the reason when refused
+    };
+    const Case cases[] = {
+        {"day.log", true, true, ""},
+        {"link.log", true, true, ""},  // a link to a regular file is followed
+        {"edge.log", true, true, ""},
+        {"fifo.log", false, false, "not a regular file"},
+        {"zero.log", false, false, "not a regular file"},
+        {"folder.log", false, false, "not a regular file"},
+        {"big.log", false, true, "larger than 2 MB"},  // a trace shows only its head
+        {"none.log", false, false, "No such file"},
+    };
+    for (const Case& c : cases) {
+        std::string why;
+        std::optional<std::vector<int32_t>> values = ReadHostLogFile(dir.File(c.name), &why);
+        EXPECT_EQ(values.has_value(), c.logRead) << c.name;
+        if (!c.logRead) {
+            EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+            EXPECT_NE(why.find(c.name), std::string::npos) << "names the file: " << why;
+        }
+        why.clear();
+        std::optional<std::string> head = ReadTraceHead(dir.File(c.name), &why);
+        EXPECT_EQ(head.has_value(), c.traceRead) << c.name;
+        if (head) {
+            EXPECT_LE(head->size(), kTraceShownBytes);
+        } else {
+            EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+        }
+    }
+    EXPECT_EQ(ReadHostLogFile(dir.File("link.log")), (std::vector<int32_t>{1, 2, -1}));
+    EXPECT_EQ(ReadHostLogFile(dir.File("edge.log")), (std::vector<int32_t>{0, 5}));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "platform/error_text.h"
 #include "settings/config_files.h"
 #include "support/lib/fake_clock.h"
+#include "support/lib/file_size_limit.h"
 #include "support/lib/support_dir.h"
 
 using namespace qv;
@@ -310,6 +311,74 @@ class CommandsTest : public QObject {
         QCOMPARE(d.boxes.shown[1].icon, BoxIcon::None);
     }
 
+    void failedSwitchChangesNothingAndShowsTheReason() {
+        Desktop d(test::NoProbers(), std::string(test::SupportBinDir()) + "/fake_service_program");
+        d.window.Initialize();
+        QCOMPARE(d.autostart.Write("/opt/qv/Quorvane"), 0);
+        const std::string entry = ReadFileBytes(d.autostart.EntryPath());
+        test::WriteFileBytes(d.DataDir() + "/service_fails.txt", "Access denied");
+        ChangeOptions(d, [](OptDlg& dlg) {
+            QVERIFY(Child<QCheckBox>(dlg, "launch")->isChecked());
+            Child<QCheckBox>(dlg, "serviceMode")->click();
+        });
+        QSignalSpy finished(&d.window, &CQuorvaneDlg::ServiceRunFinished);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(d.ctx.settings.general.serviceMode, 0);
+        QVERIFY(!std::filesystem::exists(d.DataDir() + "/" + kIcmpSettingsFile));
+        QCOMPARE(ReadFileBytes(d.autostart.EntryPath()), entry);
+        QCOMPARE(d.boxes.shown.size(), size_t{1});
+        QCOMPARE(d.boxes.shown[0].text, QStringLiteral("Error installing service: Access denied"));
+
+        // Once it succeeds, the mode is saved and the entry goes.
+        std::filesystem::remove(d.DataDir() + "/service_fails.txt");
+        ChangeOptions(d, [](OptDlg& dlg) { Child<QCheckBox>(dlg, "serviceMode")->click(); });
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(d.ctx.settings.general.serviceMode, 1);
+        QVERIFY(!d.autostart.Exists());
+    }
+
+    void exitEndsAHungServiceProgramInBoundedTime() {
+        Desktop d(test::NoProbers(), std::string(test::SupportBinDir()) + "/fake_service_program");
+        d.window.Initialize();
+        test::WriteFileBytes(d.DataDir() + "/service_hangs.txt", "");
+        ChangeOptions(d, [](OptDlg& dlg) {
+            Child<QCheckBox>(dlg, "launch")->click();
+            Child<QCheckBox>(dlg, "serviceMode")->click();
+        });
+        QVERIFY(d.window.ServiceRunning());
+        QElapsedTimer timer;
+        timer.start();
+        d.window.OnExit();
+        QVERIFY2(timer.elapsed() < 9000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!d.window.ServiceRunning());
+        QCOMPARE(d.ctx.settings.general.serviceMode, 0);
+    }
+
+    // On a full disk every configuration file that cannot be saved is told, with the file
+    // and the reason; at Exit, that the hosts changed since the last save are lost.
+    void failedSavesAreShown() {
+        Desktop d;
+        d.window.Initialize();
+        {
+            test::ScopedFileSizeLimit full(1);
+            ChangeOptions(
+                d, [](OptDlg& dlg) { Child<QLineEdit>(dlg, "icmp.smtpServer")->setText("relay"); });
+            WhenOpen<DlgTabNames>([](DlgTabNames& dlg) { dlg.accept(); });
+            d.window.OnTabNames();
+            d.window.OnExit();
+        }
+        QCOMPARE(d.boxes.shown.size(), size_t{3});
+        QVERIFY(d.boxes.shown[0].text.startsWith("The options were not saved: "));
+        QVERIFY(d.boxes.shown[0].text.contains("conf02.dat: File too large"));
+        QVERIFY(d.boxes.shown[1].text.startsWith("The tab names were not saved: "));
+        QVERIFY(d.boxes.shown[2].text.startsWith("The host list was not saved: "));
+        QVERIFY(d.boxes.shown[2].text.endsWith("since the last save are lost."));
+        for (const auto& box : d.boxes.shown) {
+            QCOMPARE(box.caption, QStringLiteral("Error"));
+            QCOMPARE(box.icon, BoxIcon::Error);
+        }
+    }
+
     void missingServiceProgramShowsTheErrorAndSavesNothing() {
         Desktop d;  // its service program is not there
         d.window.Initialize();
@@ -373,6 +442,45 @@ class CommandsTest : public QObject {
         QCOMPARE(d.window.Tabs()->tabText(0), QStringLiteral("Core"));
         QVERIFY(ReadFileBytes(d.DataDir() + "/" + kTabNamesFile)
                     .starts_with("Core\r\r\nUnnamed (6-10)\r\r\nUnnamed (11-15)\r\r\nFar\r\r\n"));
+    }
+
+    // Both programs answer --help and --version on standard output, without a window and
+    // without a data folder; the service program refuses any other option.
+    void helpAndVersionAnswerWithoutStarting() {
+        struct Case {
+            const char* program;
+            const char* option;
+            int exitCode;
+            const char* out;  // the start of standard output
+            const char* err;  // part of standard error
+        };
+        const Case cases[] = {
+            {QV_DESKTOP_PROGRAM, "--help", 0, "Usage: Quorvane", ""},
+            {QV_DESKTOP_PROGRAM, "-h", 0, "Usage: Quorvane", ""},
+            {QV_DESKTOP_PROGRAM, "--version", 0, "Quorvane " QV_VERSION "\n", ""},
+            {QV_SERVICE_PROGRAM, "--help", 0, "Usage: HalvoricSvc -i <data folder>", ""},
+            {QV_SERVICE_PROGRAM, "--version", 0, "HalvoricSvc " QV_VERSION "\n", ""},
+            {QV_SERVICE_PROGRAM, "--data", 2, "", "unknown option --data"},
+        };
+        for (const Case& c : cases) {
+            test::TempDir dir;
+            QProcess program;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY");
+            env.remove("WAYLAND_DISPLAY");
+            env.remove("QT_QPA_PLATFORM");  // no display at all: the answer needs none
+            env.insert("APPDATA", QString::fromStdString(dir.path()));
+            program.setProcessEnvironment(env);
+            program.setWorkingDirectory(QString::fromStdString(dir.path()));
+            program.start(QString::fromUtf8(c.program), {QString::fromUtf8(c.option)});
+            QVERIFY(program.waitForFinished(30000));
+            const std::string out = program.readAllStandardOutput().toStdString();
+            const std::string err = program.readAllStandardError().toStdString();
+            QVERIFY2(program.exitCode() == c.exitCode, c.option);
+            QVERIFY2(out.starts_with(c.out), (std::string(c.option) + ": " + out).c_str());
+            QVERIFY2(err.find(c.err) != std::string::npos, err.c_str());
+            QVERIFY2(std::filesystem::is_empty(dir.path()), "nothing was made");
+        }
     }
 
     // The real program, ended the way a session logout ends it: one SIGTERM, or a second

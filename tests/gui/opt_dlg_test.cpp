@@ -125,6 +125,12 @@ class OptDlgTest : public QObject {
         QCOMPARE(d->settings().icmp.emailAddress, std::string("_"));
         QCOMPARE(d->settings().tcp.emailAfter, 3);
         QCOMPARE(d->settings().general.serviceMode, 0);
+        // Switching the service mode off: the entry waits until the switch is made.
+        QVERIFY(!f.autostart.Exists());
+        f.settings.general.serviceMode = 0;
+        OptDlg same(f.settings, f.boxes, f.autostart, "/opt/q/Quorvane", {});
+        Box(&same, "launch")->setChecked(true);
+        same.accept();
         QVERIFY(f.autostart.Exists());
 
         // A failed write is shown with the information icon; the dialog ends all the same.

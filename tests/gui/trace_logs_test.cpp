@@ -1,5 +1,6 @@
 // The Trace route logs dialog: listing, showing the first 4095 bytes, deleting, and how
 // the bytes become text.
+#include <sys/stat.h>
 #include <QAbstractItemModel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -64,6 +65,26 @@ class TraceLogsTest : public QObject {
         QCOMPARE(list->model()->rowCount(), 1);
         QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("router_1.trace"));
         QCOMPARE(text->toPlainText().size(), 4095);
+    }
+
+    void aFileSwappedForAFifoIsRefusedWithABox() {
+        qv::test::TempDir dir;
+        qv::test::WriteFileBytes(dir.File("router_1.trace"), "traceroute to router\n");
+        qv::FakeClock clock;
+        qv::test::FakeMessageBoxes boxes;
+        CTraceLogs dlg(dir.path(), clock, boxes);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        auto* list = dlg.findChild<QTableView*>("list");
+        QCOMPARE(list->model()->rowCount(), 1);
+        QVERIFY(QFile::remove(QString::fromStdString(dir.File("router_1.trace"))));
+        QCOMPARE(::mkfifo(dir.File("router_1.trace").c_str(), 0600), 0);
+        ClickRow(list, 0);  // would block the window for good if the FIFO were opened
+        QCOMPARE(boxes.shown.size(), size_t{1});
+        QVERIFY(
+            boxes.shown[0].text.endsWith(QStringLiteral("router_1.trace is not a regular file")));
+        QCOMPARE(boxes.shown[0].icon, BoxIcon::Error);
+        QVERIFY(dlg.findChild<QPlainTextEdit*>("text")->toPlainText().isEmpty());
     }
 
     void bytesBecomeText() {

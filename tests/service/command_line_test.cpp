@@ -82,9 +82,10 @@ TEST_F(CommandLineTest, InstallingTwiceFailsAndKeepsTheFirstRegistration) {
     err.str("");
     const size_t calls = runner.Lines().size();
 
-    EXPECT_EQ(Run({"-i", "/second"}), 0);
+    EXPECT_EQ(Run({"-i", "/second"}), 1);
     EXPECT_EQ(out.str(), "error=" + std::to_string(EEXIST) + "\n\nError installing service\n");
-    EXPECT_EQ(err.str(), "Halvoric: Error Installing Service\n");
+    EXPECT_EQ(err.str(), "Halvoric: Error installing service: the service is already installed (" +
+                             UnitPath() + ")\n");
     EXPECT_EQ(ReadFileBytes(UnitPath()), first);
     EXPECT_EQ(runner.Lines().size(), calls);  // in particular, nothing started
 }
@@ -109,9 +110,10 @@ TEST_F(CommandLineTest, RemoveStopsTwiceAndReportsSuccess) {
 
 TEST_F(CommandLineTest, RemovingWhatIsNotInstalledReportsAnError) {
     runner.FailVerb("stop", 5);
-    EXPECT_EQ(Run({"-d", "anything"}), 0);
+    EXPECT_EQ(Run({"-d", "anything"}), 1);
     EXPECT_EQ(out.str(), "\n\nError Uninstalling service\n");
-    EXPECT_EQ(err.str(), "Halvoric: Error UnInstalling Service\n");
+    EXPECT_EQ(err.str(), "Halvoric: Error uninstalling service: the service is not installed (no " +
+                             UnitPath() + ")\n");
     EXPECT_THAT(runner.Lines(), ElementsAre("systemctl stop halvoric.service"));
 }
 
@@ -131,11 +133,57 @@ TEST_F(CommandLineTest, OtherArgumentsDoNothing) {
 TEST_F(CommandLineTest, OneArgumentRunsTheServiceOnThatFolderAndReturnsItsStatus) {
     EXPECT_EQ(Run({"/srv/data"}), 0);
     serviceStatus = 3;
-    EXPECT_EQ(Run({"-d"}), 3);  // "-d" alone is a data folder
-    EXPECT_EQ(Run({"-i"}), 3);
-    EXPECT_THAT(serviceRuns, ElementsAre("/srv/data", "-d", "-i"));
+    EXPECT_EQ(Run({"./-d"}), 3);  // a folder named "-d", written so that it is one
+    EXPECT_THAT(serviceRuns, ElementsAre("/srv/data", "./-d"));
     EXPECT_TRUE(runner.Lines().empty());
     EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(CommandLineTest, ASingleArgumentBeginningWithADashIsAnOptionNeverAFolder) {
+    struct Case {
+        std::string arg;
+        int status;
+        bool onOut;  // usage or version on standard output, else the usage on standard error
+        std::string shows;
+    };
+    const Case cases[] = {
+        {"--help", 0, true, "HalvoricSvc -i <data folder>"},
+        {"-h", 0, true, "HalvoricSvc <data folder>"},
+        {"--version", 0, true, std::string("HalvoricSvc ") + QV_VERSION + "\n"},
+        {"-d", 2, false, "HalvoricSvc -d <data folder>"},
+        {"-i", 2, false, "unknown option -i"},
+        {"--data", 2, false, "./-name"},
+        {"-", 2, false, "Usage: "},
+    };
+    for (const Case& c : cases) {
+        out.str("");
+        err.str("");
+        EXPECT_EQ(Run({c.arg}), c.status) << c.arg;
+        const std::string& shown = c.onOut ? out.str() : err.str();
+        EXPECT_NE(shown.find(c.shows), std::string::npos) << c.arg << ": " << shown;
+        EXPECT_EQ(c.onOut ? err.str() : out.str(), "") << c.arg;
+    }
+    EXPECT_TRUE(serviceRuns.empty());
+    EXPECT_TRUE(runner.Lines().empty());
+}
+
+TEST_F(CommandLineTest, FailuresGiveTheSystemsReasonAndANonZeroStatus) {
+    runner.FailVerb("enable", 1);
+    EXPECT_EQ(Run({"-i", "/srv/data"}), 1);
+    EXPECT_EQ(err.str(),
+              "Halvoric: Error installing service: systemctl enable ended with code 1\n");
+    EXPECT_FALSE(std::filesystem::exists(UnitPath())) << "nothing is left half installed";
+    err.str("");
+    runner.UnstartableVerb("daemon-reload", ENOENT);
+    EXPECT_EQ(Run({"-i", "/srv/data"}), 1);
+    EXPECT_EQ(err.str(),
+              "Halvoric: Error installing service: systemctl: No such file or directory\n");
+    err.str("");
+    seams.programPath = "relative/HalvoricSvc";
+    EXPECT_EQ(Run({"-i", "/srv/data"}), 1);
+    EXPECT_NE(err.str().find("systemd cannot start the program relative/HalvoricSvc"),
+              std::string::npos)
+        << err.str();
 }
 
 }  // namespace

@@ -227,11 +227,19 @@ TEST_F(ServiceRunTest, RefusedMailIsRetriedEveryTickAndLoggedOnceAMinuteWithACou
 
 // Also the first start in a folder that does not exist yet: the folder is made first, so
 // the opening lines are not lost.
-TEST_F(ServiceRunTest, DashDAloneIsADataFolder) {
-    ServiceProcess service({"-d"}, dir.path(), dir.File("output"));
+// "-d" alone is an option (the usage, status 2, nothing made); the folder "-d" is "./-d".
+TEST_F(ServiceRunTest, AFolderNamedDashDIsGivenAsDotSlash) {
+    {
+        ServiceProcess refused({"-d"}, dir.path(), dir.File("output"));
+        std::optional<int> status = refused.WaitForExit(std::chrono::seconds(5));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(*status, 2);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("-d")));
+    }
+    ServiceProcess service({"./-d"}, dir.path(), dir.File("output"));
     ASSERT_TRUE(service.Started());
     const std::string dataDir = dir.File("-d");
-    EXPECT_THAT(WaitForLines(dataDir, 2), ElementsAre("Start", "-d")) << Output();
+    EXPECT_THAT(WaitForLines(dataDir, 2), ElementsAre("Start", "./-d")) << Output();
     EXPECT_TRUE(std::filesystem::is_directory(dataDir));
     service.Signal(SIGTERM);
     std::optional<int> status = service.WaitForExit(std::chrono::seconds(5));

@@ -95,6 +95,30 @@ TEST(TabNamesFile, LongNamesAreCutAtCharacters) {
     EXPECT_EQ(names[1], wide.substr(0, 38));
 }
 
+TEST(TabNamesFile, ControlCharactersAndNulAreDropped) {
+    TempDir dir;
+    // NUL, ESC, TAB, DEL and the C1 control U+009B among the letters; Ä stays.
+    const std::string line = std::string("Co\0re", 5) + "\x1b[31m\tR\x7F\xC2\x9B\xC3\x84";
+    // Twenty NULs before a name do not cost it its 19 characters.
+    WriteFileBytes(dir.File("tabnames.dat"),
+                   line + "\r\r\n" + std::string(20, '\0') + std::string(19, 'y') + "z\r\r\n");
+    TabNames names = Load(dir);
+    EXPECT_EQ(names[0], "Core[31mR\xC3\x84");
+    EXPECT_EQ(names[1], std::string(19, 'y'));
+    EXPECT_EQ(names[2], "Unnamed (11-15)");
+
+    // What is left after a control goes may form another one; a saved name reads back
+    // as it was saved (found by the fuzz target).
+    WriteFileBytes(dir.File("tabnames.dat"),
+                   "a\xC2\x01\x80"
+                   "b\xC2\xC2\x88\x88"
+                   "c\r\r\n");
+    names = Load(dir);
+    EXPECT_EQ(names[0], "abc");
+    ASSERT_TRUE(SaveTabNames(dir.path(), names));
+    EXPECT_EQ(Load(dir), names);
+}
+
 TEST(TabNamesFile, LineBreaksInANameDoNotShiftTheOthers) {
     TabNames names;
     for (int i = 0; i < kTabCount; ++i) {
