@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "core/host_file_name.h"
 #include "core/host_name.h"
 #include "platform/error_text.h"
@@ -45,14 +47,19 @@ void TracerouteCapture::Start(HostEntry& entry) {
     entry.traceCount += 1;
     std::string path =
         dataDir_ + "/" + HostFileStem(name) + "_" + std::to_string(entry.traceCount) + ".trace";
+    // The route to the address the prober probes: the tool would pick IPv4 for a name with
+    // addresses of both families.
+    std::optional<NetAddress> literal = ParseAddressLiteral(name);
+    const bool ipv6 = literal ? literal->IsIPv6() : entry.targetIsIpv6 != 0;
 
     std::lock_guard<std::mutex> lock(capturesMutex_);
     ReapFinished();
     Capture& capture = captures_.emplace_back();
-    capture.thread = std::thread([this, &capture, name = std::move(name), path = std::move(path)] {
-        Run(capture, name, path);
-        capture.finished.store(true, std::memory_order_release);
-    });
+    capture.thread =
+        std::thread([this, &capture, name = std::move(name), path = std::move(path), ipv6] {
+            Run(capture, name, path, ipv6);
+            capture.finished.store(true, std::memory_order_release);
+        });
 }
 
 size_t TracerouteCapture::PendingCaptures() {
@@ -72,7 +79,8 @@ void TracerouteCapture::ReapFinished() {
     }
 }
 
-void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path) {
+void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path,
+                            bool ipv6) {
     // The data folder may belong to another user than ours: a link put in the capture's
     // place is refused, never followed.
     int openError = 0;
@@ -97,7 +105,11 @@ void TracerouteCapture::Run(Capture& capture, const std::string& name, const std
             ::unlink(path.c_str());
             return;
         }
-        child = ChildProcess::Start({tool, name}, file.Get(), -1, &error);
+        std::vector<std::string> argv{tool, name};
+        if (ipv6) {
+            argv.insert(argv.begin() + 1, "-6");  // traceroute and tracepath alike
+        }
+        child = ChildProcess::Start(argv, file.Get(), -1, &error);
         if (child.Valid()) {
             capture.pid = child.Pid();
         }
