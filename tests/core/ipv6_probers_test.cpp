@@ -189,7 +189,10 @@ TEST_P(Ipv6RawTest, TcpHostOnAnIpv6AddressOpenAndClosed) {
     int c = Table().AddHost("fd00::4", 1, closedPort).value();
     HostEntry& oe = Table().Entry(o);
     HostEntry& ce = Table().Entry(c);
-    ASSERT_TRUE(WaitFor([&] { return oe.successCount == 1 && ce.lostCount == 1; }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return oe.successCount == 1 && ce.lostCount == 1; }, 5s))
+        << "open " << oe.successCount << "/" << oe.lostCount << ", closed " << ce.successCount
+        << "/" << ce.lostCount << ", messages " << sink_.Count()
+        << (sink_.Count() > 0 ? ": " + sink_.Messages()[0].text : "");
     EXPECT_EQ(oe.up, 1);
     EXPECT_GE(oe.lastResult, 1);
     EXPECT_EQ(ce.up, 0);
