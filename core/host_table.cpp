@@ -17,7 +17,11 @@ std::string ToNameA(std::string_view name) {
 }
 
 HostTable::HostTable(ProgramRules rules, Clock& clock, MessageSink& sink, Hooks hooks)
-    : rules_(std::move(rules)), clock_(clock), sink_(sink), hooks_(std::move(hooks)) {
+    : rules_(std::move(rules)),
+      clock_(clock),
+      sink_(sink),
+      proberMessages_(sink),
+      hooks_(std::move(hooks)) {
     if (!hooks_.runProber) {
         hooks_.runProber = RunProber;
     }
@@ -92,6 +96,7 @@ std::optional<int> HostTable::AddHost(std::string_view name, int32_t probeValue,
     e.previousUp = 0;
     e.trayShown = 0;
     e.traceCount = 0;
+    e.targetIsIpv6 = 0;
     e.graphScale = 0;
     e.secondsToNextProbe = 0;
     e.isIcmp = port == 0 ? 1 : 0;
@@ -165,6 +170,7 @@ void ForEachValuePair(A& a, B& b, F f) {
     f(a.mailPending, b.mailPending);
     f(a.traceCount, b.traceCount);
     f(a.icmpSequence, b.icmpSequence);
+    f(a.targetIsIpv6, b.targetIsIpv6);
     f(a.secondsToNextProbe, b.secondsToNextProbe);
     f(a.lastResult, b.lastResult);
     f(a.nextSampleTime, b.nextSampleTime);

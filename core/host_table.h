@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message_outbox.h"
 #include "core/probe_tally.h"
 #include "core/program.h"
 #include "core/relaxed.h"
@@ -57,6 +58,9 @@ struct HostEntry {
     Relaxed<uint8_t> mailPending;
     Relaxed<uint32_t> traceCount;
     Relaxed<uint16_t> icmpSequence;
+    // Set by the prober once it knows its target: whether that is an IPv6 address (the
+    // traceroute capture then traces IPv6 too).
+    Relaxed<uint8_t> targetIsIpv6;
     // Service program: zero samples still to append before the next probe result.
     Relaxed<int32_t> secondsToNextProbe;
     // Desktop program: the value recorded for every second until the next result, and
@@ -100,6 +104,8 @@ class HostTable {
     const ProgramRules& rules() const { return rules_; }
     Clock& clock() { return clock_; }
     MessageSink& sink() { return sink_; }
+    // For probers: the same sink, without waiting for the message to be shown.
+    MessageSink& proberSink() { return proberMessages_; }
     std::recursive_mutex& SampleLock() { return sampleLock_; }
 
     HostEntry& Entry(int slot) { return entries_[slot]; }
@@ -153,6 +159,8 @@ class HostTable {
     const ProgramRules rules_;
     Clock& clock_;
     MessageSink& sink_;
+    // Declared before the probers: their messages are handed on after they were joined.
+    MessageOutbox proberMessages_;
     Hooks hooks_;
     std::recursive_mutex sampleLock_;
     HostEntry entries_[kMaxHosts];

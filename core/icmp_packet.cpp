@@ -9,6 +9,8 @@ namespace {
 
 constexpr uint8_t kTypeEchoReply = 0;
 constexpr uint8_t kTypeEchoRequest = 8;
+constexpr uint8_t kTypeEchoReplyV6 = 129;
+constexpr uint8_t kTypeEchoRequestV6 = 128;
 constexpr size_t kIpHeaderMin = 20;
 
 uint16_t ReadLe16(const uint8_t* p) {
@@ -38,9 +40,9 @@ uint16_t InternetChecksum(const uint8_t* data, size_t size) {
     return static_cast<uint16_t>(~sum);
 }
 
-void PrepareEchoRequest(uint8_t* packet) {
+void PrepareEchoRequest(uint8_t* packet, bool ipv6) {
     std::memset(packet, 0, kEchoRequestSize);
-    packet[0] = kTypeEchoRequest;
+    packet[0] = ipv6 ? kTypeEchoRequestV6 : kTypeEchoRequest;
     packet[1] = 0;
     std::memset(packet + kEchoPayloadOffset, kEchoPayloadByte,
                 kEchoRequestSize - kEchoPayloadOffset);
@@ -62,9 +64,10 @@ void StampEchoRequest(uint8_t* packet, uint16_t identifier, uint16_t sequence, u
     packet[3] = static_cast<uint8_t>(checksum);
 }
 
-std::optional<EchoReply> ParseEchoReply(const uint8_t* data, size_t size, bool hasIpHeader) {
+std::optional<EchoReply> ParseEchoReply(const uint8_t* data, size_t size, bool hasIpHeader,
+                                        bool ipv6) {
     size_t offset = 0;
-    if (hasIpHeader) {
+    if (hasIpHeader && !ipv6) {
         if (size < kIpHeaderMin || (data[0] >> 4) != 4) {
             return std::nullopt;
         }
@@ -79,7 +82,7 @@ std::optional<EchoReply> ParseEchoReply(const uint8_t* data, size_t size, bool h
     }
     const uint8_t* icmp = data + offset;
     // A raw socket also sees our own outgoing requests on loopback: only replies count.
-    if (icmp[0] != kTypeEchoReply) {
+    if (icmp[0] != (ipv6 ? kTypeEchoReplyV6 : kTypeEchoReply)) {
         return std::nullopt;
     }
     EchoReply reply{};

@@ -17,8 +17,9 @@ constexpr uint8_t kEchoPayloadByte = 0x45;  // 'E'
 // checksum field (a packet holding its checksum sums to 0).
 uint16_t InternetChecksum(const uint8_t* data, size_t size);
 
-// Writes the constant part of a request: type 8, code 0, sequence 0, the 0x45 payload.
-void PrepareEchoRequest(uint8_t* packet);
+// Writes the constant part of a request: type 8 (ICMPv6: 128), code 0, sequence 0, the
+// 0x45 payload.
+void PrepareEchoRequest(uint8_t* packet, bool ipv6 = false);
 // Writes the send tick, the identifier and the sequence into a prepared request and then
 // its checksum. Identifier in network byte order; sequence and tick least significant
 // byte first.
@@ -32,8 +33,10 @@ struct EchoReply {
 
 // Reads an echo reply from a received datagram. With hasIpHeader the datagram starts with
 // the IPv4 header, whose length is taken from its IHL field. Anything that is not an
-// echo reply (type 0) long enough to carry the tick is not a reply.
-std::optional<EchoReply> ParseEchoReply(const uint8_t* data, size_t size, bool hasIpHeader);
+// echo reply (type 0; ICMPv6: 129) long enough to carry the tick is not a reply. ICMPv6
+// messages never carry the IP header (the kernel strips it from raw sockets too).
+std::optional<EchoReply> ParseEchoReply(const uint8_t* data, size_t size, bool hasIpHeader,
+                                        bool ipv6 = false);
 
 // Milliseconds from `from` to `to` on the wrapping tick counter. A wrap (to < from) costs
 // one millisecond more, as the counter has always been read.

@@ -40,8 +40,9 @@ class IcmpProber {
     enum class Outcome { Success, LostByTimeout, Failed, DueNow, WaitFailed, Stopped };
 
     bool ShouldRun() const { return table_.ProberShouldRun(k_, run_); }
+    // Never waits for the message to be shown: the periods go on being recorded meanwhile.
     void ShowError(const std::string& text, MessageIcon icon) {
-        table_.sink().ShowMessage(text, "Error", icon);
+        table_.proberSink().ShowMessage(text, "Error", icon);
     }
     Outcome WaitForReply(uint32_t t0, uint32_t timeout);
     // Sleeps in slices of at most a second, ending early once the host is stopped.
@@ -49,8 +50,11 @@ class IcmpProber {
     // Sleeps out the rest of the period after a probe that could not be completed.
     void WaitOutPeriod(uint32_t t0, uint32_t timeout);
     void RecordLoss();
-    // Looks the name up when a lookup is due; true once the target is known.
-    bool LookUpTarget(uint32_t now);
+    // Tries to learn the target within the period that began at t0; true once it is known.
+    // *firstFailure tells that the name has just failed for the first time.
+    bool LookUpTarget(uint32_t t0, uint32_t timeout, bool* firstFailure);
+    // The socket for the target's family; false (after saying why) when none can be had.
+    bool OpenSocket(int family);
 
     HostTable& table_;
     Clock& clock_;
@@ -58,12 +62,14 @@ class IcmpProber {
     const int k_;
     const uint32_t run_;
     const HostResolver resolve_;
+    IcmpSocketKind kind_ = IcmpSocketKind::Auto;
     std::string name_;
     std::string nameA_;
-    LookupRetry retry_;
+    std::optional<TargetLookup> lookup_;
     IcmpSocket socket_;
+    uint16_t identifier_ = 0;
     bool resolved_ = false;
-    uint32_t address_ = 0;
+    NetAddress address_;
     std::unique_ptr<uint8_t[]> sendBuffer_;
     std::unique_ptr<uint8_t[]> receiveBuffer_;
     SentProbes sent_;
@@ -76,13 +82,8 @@ void IcmpProber::Run(IcmpSocketKind kind) {
     const uint32_t base = clock_.TickCount() & 0xFFF;
     entry_.icmpSequence = 0;
     table_.ProberStarting(k_);
-
-    int error = 0;
-    socket_ = IcmpSocket::Open(kind, static_cast<uint16_t>(base + k_), &error);
-    if (!socket_.Valid()) {
-        ShowError(SystemErrorText(error), MessageIcon::Information);
-        return;
-    }
+    identifier_ = static_cast<uint16_t>(base + k_);
+    kind_ = kind;
 
     {
         std::lock_guard<std::recursive_mutex> lock(table_.SampleLock());
@@ -92,6 +93,14 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         name_ = entry_.name;
         nameA_ = entry_.nameA;
     }
+    lookup_.emplace(nameA_, resolve_);
+
+    // The socket of the literal's family, else IPv4 until a lookup says otherwise, so that
+    // a missing right is told at once either way.
+    const std::optional<NetAddress> literal = ParseAddressLiteral(nameA_);
+    if (!OpenSocket(literal ? literal->Family() : AF_INET)) {
+        return;
+    }
 
     sendBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
     receiveBuffer_.reset(new (std::nothrow) uint8_t[kBufferSize]());
@@ -99,7 +108,7 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         ShowError("HeapAlloc failed", MessageIcon::Error);
         return;
     }
-    PrepareEchoRequest(sendBuffer_.get());
+    PrepareEchoRequest(sendBuffer_.get(), socket_.IsIPv6());
 
     table_.ProberEntered();
     while (ShouldRun()) {
@@ -110,8 +119,12 @@ void IcmpProber::Run(IcmpSocketKind kind) {
         const uint32_t timeout = static_cast<uint32_t>(probeValue);
 
         uint32_t t0 = clock_.TickCount();
+        bool firstFailure = false;
         if (!resolved_) {
-            if (LookUpTarget(t0)) {
+            if (LookUpTarget(t0, timeout, &firstFailure)) {
+                if (!socket_.Valid()) {
+                    break;  // no socket for the target's family, and told so
+                }
                 t0 = clock_.TickCount();  // the lookup may have taken a while
             }
             if (!ShouldRun()) {
@@ -141,6 +154,10 @@ void IcmpProber::Run(IcmpSocketKind kind) {
                 break;
             case Outcome::Failed:
                 RecordLoss();
+                if (firstFailure) {
+                    // Told after the loss is recorded, and without waiting for the box.
+                    ShowError("Can't resolve " + name_, table_.rules().resolveFailureIcon);
+                }
                 WaitOutPeriod(t0, timeout);
                 break;
             case Outcome::DueNow:
@@ -178,7 +195,7 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
         }
 
         size_t size = 0;
-        uint32_t source = 0;
+        NetAddress source;
         const int rc = socket_.Receive(receiveBuffer_.get(), kBufferSize, &size, &source);
         const uint32_t t1 = clock_.TickCount();
         if (rc == EAGAIN) {
@@ -188,13 +205,13 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
         if (rc != 0) {
             return Outcome::Failed;
         }
-        std::optional<EchoReply> reply =
-            ParseEchoReply(receiveBuffer_.get(), size, socket_.RepliesCarryIpHeader());
+        std::optional<EchoReply> reply = ParseEchoReply(
+            receiveBuffer_.get(), size, socket_.RepliesCarryIpHeader(), socket_.IsIPv6());
         const uint32_t rtt = reply ? TickDiffMs(t1, reply->tick) : 0;
         // Identifiers are only unique by chance (two probers that start a millisecond
         // apart, or another program's, can share one), so a reply must also come from our
         // target and carry a request we sent. A tick from the future is no reply of ours.
-        if (!reply || reply->identifier != socket_.Identifier() || source != address_ ||
+        if (!reply || reply->identifier != socket_.Identifier() || !source.SameHost(address_) ||
             !sent_.Matches(reply->sequence, reply->tick) ||
             rtt > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
             wait.Interrupted(TickDiffMs(clock_.TickCount(), t0));
@@ -232,20 +249,36 @@ IcmpProber::Outcome IcmpProber::WaitForReply(uint32_t t0, uint32_t timeout) {
     }
 }
 
-bool IcmpProber::LookUpTarget(uint32_t now) {
-    if (!retry_.Due(now)) {
+bool IcmpProber::LookUpTarget(uint32_t t0, uint32_t timeout, bool* firstFailure) {
+    // The lookup may take the whole period, and no more: an unknown name is a lost probe
+    // every period, however long the resolver takes to say so.
+    const TargetLookup::Outcome outcome = lookup_->Try(t0, timeout, [this, t0, timeout] {
+        return ShouldRun() && TickDiffMs(clock_.TickCount(), t0) < timeout;
+    });
+    *firstFailure = outcome == TargetLookup::Outcome::FirstFailure;
+    if (outcome != TargetLookup::Outcome::Known) {
         return false;
     }
-    std::optional<uint32_t> address = resolve_(nameA_);
-    if (!address) {
-        if (retry_.Failed(now)) {
-            ShowError("Can't resolve " + name_, table_.rules().resolveFailureIcon);
-        }
-        return false;
-    }
-    address_ = *address;
+    address_ = lookup_->address();
     resolved_ = true;
+    entry_.targetIsIpv6 = address_.IsIPv6() ? 1 : 0;
+    if (address_.Family() != (socket_.IsIPv6() ? AF_INET6 : AF_INET)) {
+        if (!OpenSocket(address_.Family())) {
+            return true;
+        }
+        PrepareEchoRequest(sendBuffer_.get(), socket_.IsIPv6());
+    }
     socket_.ConnectTo(address_);
+    return true;
+}
+
+bool IcmpProber::OpenSocket(int family) {
+    int error = 0;
+    socket_ = IcmpSocket::Open(kind_, identifier_, &error, family);
+    if (!socket_.Valid()) {
+        ShowError(SystemErrorText(error), MessageIcon::Information);
+        return false;
+    }
     return true;
 }
 
@@ -277,7 +310,7 @@ void IcmpProber::SleepWhileRunning(int64_t ms) {
 
 void RunIcmpProberWith(HostTable& table, int hostNumber, uint32_t run, IcmpSocketKind kind,
                        const HostResolver& resolve) {
-    IcmpProber prober(table, hostNumber, run, resolve ? resolve : HostResolver(ResolveIPv4));
+    IcmpProber prober(table, hostNumber, run, resolve);
     prober.Run(kind);
 }
 

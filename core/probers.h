@@ -7,12 +7,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/name_lookup.h"
+#include "platform/net.h"
+
 namespace qv {
 
 class HostTable;
 
-// Looks a host name up: its IPv4 address (network byte order), or nothing.
-using HostResolver = std::function<std::optional<uint32_t>(const std::string& name)>;
+// Looks a host name up at once (tests): its address, or nothing.
+using HostResolver = std::function<std::optional<NetAddress>(const std::string& name)>;
 
 void RunIcmpProber(HostTable& table, int hostNumber, uint32_t run);
 void RunTcpProber(HostTable& table, int hostNumber, uint32_t run);
@@ -37,6 +40,40 @@ class LookupRetry {
     uint32_t firstFailure_ = 0;
     uint32_t lastTry_ = 0;
     bool pastFirstMinute_ = false;
+};
+
+// A prober's road to its target's address: the system's lookup (or the one given), tried
+// again at LookupRetry's times. The system's lookup runs beside the prober, so a prober
+// waits for it only as long as it is told and can end at any time; a lookup that is still
+// under way when the wait ends is waited for again at the next try.
+class TargetLookup {
+  public:
+    enum class Outcome {
+        Known,         // address() is the target
+        NotYet,        // no address this time
+        FirstFailure,  // no address, and the name failed for the first time
+    };
+
+    // Without `resolve`, names are looked up the system's way.
+    TargetLookup(std::string name, HostResolver resolve);
+
+    // One try at tick `now`: waits at most waitMs in all, and no longer than keepWaiting()
+    // says (asked a few times a second).
+    Outcome Try(uint32_t now, uint32_t waitMs, const std::function<bool()>& keepWaiting);
+    bool known() const { return known_; }
+    const NetAddress& address() const { return address_; }
+
+    static constexpr uint32_t kWaitSliceMs = 200;
+
+  private:
+    Outcome NoteFailure(uint32_t now);
+
+    const std::string name_;
+    const HostResolver resolve_;
+    NameLookup lookup_;
+    LookupRetry retry_;
+    bool known_ = false;
+    NetAddress address_;
 };
 
 }  // namespace qv

@@ -52,7 +52,7 @@ void WaitForNextAttempt(HostTable& table, int hostNumber, uint32_t run, uint32_t
 }  // namespace
 
 void RunTcpProber(HostTable& table, int hostNumber, uint32_t run) {
-    RunTcpProberWith(table, hostNumber, run, ResolveIPv4);
+    RunTcpProberWith(table, hostNumber, run, {});
 }
 
 void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const HostResolver& resolve) {
@@ -75,18 +75,20 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
     const uint16_t port = static_cast<uint16_t>(static_cast<int16_t>(entry.port));
     // Looked up in the loop: a name that does not resolve yet (a start before the network
     // is up) is tried again until it does, each attempt meanwhile counting as lost.
-    std::optional<uint32_t> address;
-    LookupRetry retry;
+    TargetLookup lookup(nameA, resolve);
 
+    // A literal's family from the start; a name's family is known once it resolves, and
+    // the socket is made again for it then.
+    const std::optional<NetAddress> literal = ParseAddressLiteral(nameA);
     int error = 0;
-    TcpSocket socket = TcpSocket::Create(&error);
+    TcpSocket socket = TcpSocket::Create(literal ? literal->Family() : AF_INET, &error);
     if (!socket.Valid()) {
-        table.sink().ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
+        table.proberSink().ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
         return;
     }
     error = socket.BindAny();
     if (error != 0) {
-        table.sink().ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
+        table.proberSink().ShowMessage(SystemErrorText(error), "Error", MessageIcon::Information);
         socket.Close();
         return;
     }
@@ -97,15 +99,20 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
         const int timeoutMs = static_cast<int>(std::min(kConnectTimeoutMs, intervalMs));
 
         uint32_t t0 = table.clock().TickCount();
-        if (!address && retry.Due(t0)) {
-            address = resolve(nameA);
-            if (address) {
+        if (!lookup.known()) {
+            // A lookup waits no longer than a connection attempt would.
+            const auto keepWaiting = [&] { return table.ProberShouldRun(hostNumber, run); };
+            if (lookup.Try(t0, static_cast<uint32_t>(timeoutMs), keepWaiting) ==
+                TargetLookup::Outcome::Known) {
                 t0 = table.clock().TickCount();  // the lookup may have taken a while
-            } else {
-                retry.Failed(t0);
+                entry.targetIsIpv6 = lookup.address().IsIPv6() ? 1 : 0;
+                if (socket.Family() != lookup.address().Family()) {
+                    socket = TcpSocket::Create(lookup.address().Family(), nullptr);
+                }
             }
         }
-        const int connectError = address ? socket.Connect(*address, port, timeoutMs) : EDESTADDRREQ;
+        const int connectError =
+            lookup.known() ? socket.Connect(lookup.address(), port, timeoutMs) : EDESTADDRREQ;
         const uint32_t t1 = table.clock().TickCount();
 
         // The host may have been stopped, and its slot given to another host, while the
@@ -128,7 +135,7 @@ void RunTcpProberWith(HostTable& table, int hostNumber, uint32_t run, const Host
 
         // A socket that cannot be created is not reported: its attempt fails and is lost.
         socket.Close();
-        socket = TcpSocket::Create(nullptr);
+        socket = TcpSocket::Create(lookup.known() ? lookup.address().Family() : AF_INET, nullptr);
     }
     table.ProberLeft();
 }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "core/host_file_name.h"
 #include "core/host_name.h"
 #include "platform/error_text.h"
@@ -41,10 +43,14 @@ void TracerouteCapture::Start(HostEntry& entry) {
     entry.traceCount += 1;
     std::string path =
         dataDir_ + "/" + HostFileStem(name) + "_" + std::to_string(entry.traceCount) + ".trace";
+    // The route to the address the prober probes: the tool would pick IPv4 for a name with
+    // addresses of both families.
+    std::optional<NetAddress> literal = ParseAddressLiteral(name);
+    const bool ipv6 = literal ? literal->IsIPv6() : entry.targetIsIpv6 != 0;
 
     std::lock_guard<std::mutex> lock(capturesMutex_);
-    captures_.Start([this, name = std::move(name), path = std::move(path)](Capture& capture) {
-        Run(capture, name, path);
+    captures_.Start([this, name = std::move(name), path = std::move(path), ipv6](Capture& capture) {
+        Run(capture, name, path, ipv6);
     });
 }
 
@@ -54,7 +60,8 @@ size_t TracerouteCapture::PendingCaptures() {
     return captures_.Size();
 }
 
-void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path) {
+void TracerouteCapture::Run(Capture& capture, const std::string& name, const std::string& path,
+                            bool ipv6) {
     // The data folder may belong to another user than ours: a link put in the capture's
     // place is refused, never followed.
     int openError = 0;
@@ -80,7 +87,11 @@ void TracerouteCapture::Run(Capture& capture, const std::string& name, const std
             ::unlink(path.c_str());
             return;
         }
-        child = ChildProcess::Start({tool, name}, file.Get(), -1, &error);
+        std::vector<std::string> argv{tool, name};
+        if (ipv6) {
+            argv.insert(argv.begin() + 1, "-6");  // traceroute and tracepath alike
+        }
+        child = ChildProcess::Start(argv, file.Get(), -1, &error);
         if (child.Valid()) {
             capture.pid = child.Pid();
         }

@@ -26,7 +26,8 @@ class TracerouteLauncher {
 
 class TracerouteCapture final : public TracerouteLauncher {
   public:
-    // `tools` are tried in order; the first one found is run as {tool, host name}.
+    // `tools` are tried in order; the first one found is run as {tool, host name}, or
+    // {tool, "-6", host name} for a host probed over IPv6.
     TracerouteCapture(std::string dataDir, MessageSink& sink,
                       std::vector<std::string> tools = {"traceroute", "tracepath"});
     // Ends every capture still running (its process is killed) and joins its thread.
@@ -53,7 +54,7 @@ class TracerouteCapture final : public TracerouteLauncher {
         bool stopping = false;
     };
 
-    void Run(Capture& capture, const std::string& name, const std::string& path);
+    void Run(Capture& capture, const std::string& name, const std::string& path, bool ipv6);
 
     const std::string dataDir_;
     MessageSink& sink_;

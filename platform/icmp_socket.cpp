@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <linux/filter.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -19,8 +20,8 @@ namespace {
 // Whether a datagram ICMP socket of this network namespace holds the identifier already.
 // Some kernels let a second socket bind it without complaint, and then only one of the
 // two receives the replies, so look before binding.
-bool DatagramIdentifierTaken(uint16_t identifier) {
-    std::ifstream table("/proc/thread-self/net/icmp");
+bool DatagramIdentifierTaken(uint16_t identifier, bool ipv6) {
+    std::ifstream table(ipv6 ? "/proc/thread-self/net/icmp6" : "/proc/thread-self/net/icmp");
     char port[8];
     std::snprintf(port, sizeof port, ":%04X", identifier);
     std::string line;
@@ -43,13 +44,16 @@ bool DatagramIdentifierTaken(uint16_t identifier) {
 
 }  // namespace
 
-int AttachEchoReplyFilter(int fd, uint16_t identifier) {
-    // The packet starts with the IPv4 header; X = its length from IHL.
+int AttachEchoReplyFilter(int fd, uint16_t identifier, bool ipv6) {
+    // An IPv4 packet starts with the IPv4 header (X = its length from IHL); an ICMPv6
+    // socket sees the ICMPv6 message from its first byte (X = 0).
+    const sock_filter headerLength = BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0);
+    const sock_filter noHeader = BPF_STMT(BPF_LDX | BPF_IMM, 0);
     sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),  // identifier
+        ipv6 ? noHeader : headerLength,
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                        // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ipv6 ? 129u : 0u, 0, 3),  // echo reply
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                        // identifier
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
         BPF_STMT(BPF_RET | BPF_K, 0),
@@ -65,17 +69,27 @@ int AttachEchoReplyFilter(int fd, uint16_t identifier) {
     return 0;
 }
 
-IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error) {
+IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error, int family) {
     IcmpSocket s;
+    const bool ipv6 = family == AF_INET6;
+    const int protocol = ipv6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
+    s.family_ = ipv6 ? AF_INET6 : AF_INET;
     int rawError = 0;
     if (kind != IcmpSocketKind::Datagram) {
-        UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+        UniqueFd fd(::socket(s.family_, SOCK_RAW | SOCK_CLOEXEC, protocol));
         if (fd.Valid()) {
             // The kernel tests this type mask before it copies a packet into the socket,
             // so our own echo requests seen on loopback cost nothing.
-            icmp_filter types{~(1u << ICMP_ECHOREPLY)};
-            ::setsockopt(fd.Get(), SOL_RAW, ICMP_FILTER, &types, sizeof types);
-            int rc = AttachEchoReplyFilter(fd.Get(), identifier);
+            if (ipv6) {
+                icmp6_filter types{};
+                ICMP6_FILTER_SETBLOCKALL(&types);
+                ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
+                ::setsockopt(fd.Get(), SOL_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+            } else {
+                icmp_filter types{~(1u << ICMP_ECHOREPLY)};
+                ::setsockopt(fd.Get(), SOL_RAW, ICMP_FILTER, &types, sizeof types);
+            }
+            int rc = AttachEchoReplyFilter(fd.Get(), identifier, ipv6);
             if (rc != 0) {
                 *error = rc;
                 return s;
@@ -93,24 +107,36 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
         }
     }
 
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    UniqueFd fd(::socket(s.family_, SOCK_DGRAM | SOCK_CLOEXEC, protocol));
     if (!fd.Valid()) {
         // With neither kind allowed, the raw socket's refusal is the one worth showing.
         *error = rawError != 0 ? rawError : errno;
         return s;
     }
     // The kernel puts the bound "port" into our requests as their identifier.
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = DatagramIdentifierTaken(identifier) ? 0 : htons(identifier);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        if (errno != EADDRINUSE || local.sin_port == 0) {
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof(sockaddr_in);
+    uint16_t* port = nullptr;
+    if (ipv6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_any;
+        port = &in6->sin6_port;
+        localLength = sizeof(sockaddr_in6);
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&local);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(INADDR_ANY);
+        port = &in->sin_port;
+    }
+    *port = DatagramIdentifierTaken(identifier, ipv6) ? 0 : htons(identifier);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
+        if (errno != EADDRINUSE || *port == 0) {
             *error = errno;
             return s;
         }
-        local.sin_port = 0;
-        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        *port = 0;
+        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
             *error = errno;
             return s;
         }
@@ -121,30 +147,29 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
         return s;
     }
     s.fd_ = std::move(fd);
-    s.identifier_ = ntohs(local.sin_port);
+    s.identifier_ = ntohs(*port);
     s.raw_ = false;
     *error = 0;
     return s;
 }
 
-int IcmpSocket::ConnectTo(uint32_t address) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address;
-    if (::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+int IcmpSocket::ConnectTo(const NetAddress& address) {
+    if (address.Family() != family_) {
+        return EAFNOSUPPORT;
+    }
+    if (::connect(fd_.Get(), address.Sockaddr(), address.length) != 0) {
         return errno;
     }
     return 0;
 }
 
-int IcmpSocket::SendTo(uint32_t address, const void* data, size_t size) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address;
+int IcmpSocket::SendTo(const NetAddress& address, const void* data, size_t size) {
+    if (address.Family() != family_) {
+        return EAFNOSUPPORT;
+    }
     ssize_t n;
     do {
-        n = ::sendto(fd_.Get(), data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&peer),
-                     sizeof peer);
+        n = ::sendto(fd_.Get(), data, size, MSG_NOSIGNAL, address.Sockaddr(), address.length);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         return errno;
@@ -156,9 +181,9 @@ WaitResult IcmpSocket::WaitReadable(int timeoutMs) {
     return qv::WaitReadable(fd_.Get(), timeoutMs);
 }
 
-int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received, uint32_t* source) {
+int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received, NetAddress* source) {
     *received = 0;
-    sockaddr_in from{};
+    sockaddr_storage from{};
     socklen_t len = sizeof from;
     ssize_t n;
     do {
@@ -170,7 +195,8 @@ int IcmpSocket::Receive(void* buffer, size_t capacity, size_t* received, uint32_
     }
     *received = static_cast<size_t>(n);
     if (source != nullptr) {
-        *source = from.sin_addr.s_addr;
+        *source = NetAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&from), len)
+                      .value_or(NetAddress());
     }
     return 0;
 }

@@ -65,6 +65,103 @@ bool ReadAll(int fd, std::string& out, size_t limit) {
     return true;
 }
 
+NetAddress NetAddress::WithPort(uint16_t port) const {
+    NetAddress copy = *this;
+    if (IsIPv6()) {
+        reinterpret_cast<sockaddr_in6*>(&copy.storage)->sin6_port = htons(port);
+    } else {
+        reinterpret_cast<sockaddr_in*>(&copy.storage)->sin_port = htons(port);
+    }
+    return copy;
+}
+
+std::string NetAddress::Text() const {
+    char host[NI_MAXHOST] = {};
+    if (length == 0 ||
+        getnameinfo(Sockaddr(), length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) {
+        return std::string();
+    }
+    return host;
+}
+
+bool NetAddress::SameHost(const NetAddress& other) const {
+    if (Family() != other.Family()) {
+        return false;
+    }
+    if (IsIPv6()) {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&storage);
+        const auto* b = reinterpret_cast<const sockaddr_in6*>(&other.storage);
+        return std::memcmp(&a->sin6_addr, &b->sin6_addr, sizeof a->sin6_addr) == 0 &&
+               a->sin6_scope_id == b->sin6_scope_id;
+    }
+    if (Family() == AF_INET) {
+        return reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr ==
+               reinterpret_cast<const sockaddr_in*>(&other.storage)->sin_addr.s_addr;
+    }
+    return false;
+}
+
+NetAddress NetAddress::FromIPv4(uint32_t address) {
+    NetAddress a;
+    auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = address;
+    a.length = sizeof(sockaddr_in);
+    return a;
+}
+
+std::optional<NetAddress> NetAddress::FromSockaddr(const sockaddr* address, socklen_t length) {
+    if (address == nullptr) {
+        return std::nullopt;
+    }
+    socklen_t need = 0;
+    if (address->sa_family == AF_INET) {
+        need = sizeof(sockaddr_in);
+    } else if (address->sa_family == AF_INET6) {
+        need = sizeof(sockaddr_in6);
+    }
+    if (need == 0 || length < need) {
+        return std::nullopt;
+    }
+    NetAddress a;
+    std::memcpy(&a.storage, address, need);
+    a.length = need;
+    return a.WithPort(0);
+}
+
+namespace {
+
+std::optional<NetAddress> FirstAddress(const std::string& name, int flags) {
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* result = nullptr;
+    std::optional<NetAddress> address;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0) {
+        for (addrinfo* ai = result; ai != nullptr && !address; ai = ai->ai_next) {
+            address = NetAddress::FromSockaddr(ai->ai_addr, ai->ai_addrlen);
+        }
+    }
+    if (result != nullptr) {
+        freeaddrinfo(result);
+    }
+    return address;
+}
+
+}  // namespace
+
+std::optional<NetAddress> ParseAddressLiteral(const std::string& text) {
+    return FirstAddress(text, AI_NUMERICHOST);
+}
+
+std::optional<NetAddress> ResolveHost(const std::string& name) {
+    return FirstAddress(name, 0);
+}
+
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text) {
     in_addr address{};
     if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
@@ -124,9 +221,10 @@ std::string LocalHostName() {
     return name;
 }
 
-TcpSocket TcpSocket::Create(int* error) {
+TcpSocket TcpSocket::Create(int family, int* error) {
     TcpSocket s;
-    s.fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    s.family_ = family;
+    s.fd_.Reset(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (error != nullptr) {
         *error = s.fd_.Valid() ? 0 : errno;
     }
@@ -134,28 +232,37 @@ TcpSocket TcpSocket::Create(int* error) {
 }
 
 int TcpSocket::BindAny() {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = 0;
-    if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (family_ == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_any;
+        length = sizeof(sockaddr_in6);
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&local);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&local), length) != 0) {
         return errno;
     }
     return 0;
 }
 
 int TcpSocket::Connect(uint32_t address, uint16_t port, int timeoutMs) {
+    return Connect(NetAddress::FromIPv4(address), port, timeoutMs);
+}
+
+int TcpSocket::Connect(const NetAddress& address, uint16_t port, int timeoutMs) {
     if (!fd_.Valid()) {
         return EBADF;
     }
     int flags = fcntl(fd_.Get(), F_GETFL, 0);
     fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = address;
-    peer.sin_port = htons(port);
+    const NetAddress peer = address.WithPort(port);
     int result = 0;
-    if (::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+    if (::connect(fd_.Get(), peer.Sockaddr(), peer.length) != 0) {
         if (errno != EINPROGRESS) {
             result = errno;
         } else {

@@ -117,6 +117,27 @@ TEST(DailyReport, ServiceTcpHostFileNameAndDay) {
     EXPECT_TRUE(Exists(f.LogPath("2014_09_23", "host_port_8080_svc.log")));
 }
 
+TEST(DailyReport, Ipv6HostsGetTheirFilesInTheDayFolder) {
+    for (Program program : {Program::Desktop, Program::Service}) {
+        ReportFixture f(program, kAfterMidnight);
+        f.Add("::1", 1000, 0, 10);
+        f.Add("fe80::1%eth0", 1000, 0, 10);
+        f.Add("2001:db8::7", 5, 443, 10);
+        ASSERT_TRUE(RunDailyReport(f.table, f.dir.path(), true, kEnded).empty());
+        const std::string suffix = program == Program::Service ? "_svc.log" : ".log";
+        const std::set<std::string> files{"::1" + suffix, "fe80::1%eth0" + suffix,
+                                          "2001:db8::7_port_443" + suffix};
+        std::set<std::string> expected{"2014_09_23"};
+        for (const std::string& file : files) {
+            expected.insert("2014_09_23/" + file);
+            const std::vector<int32_t> logged = ReadHostLog(f.LogPath("2014_09_23", file));
+            ASSERT_EQ(logged.size(), kSecondsPerDay) << file;
+            EXPECT_EQ(logged.back(), 10) << file;
+        }
+        EXPECT_EQ(Tree(f.dir.path()), expected);
+    }
+}
+
 TEST(DailyReport, ReportsOffStillResetsEveryHost) {
     ReportFixture f(Program::Service, kAfterMidnight);
     int a = f.Add("a", 1000, 0, 100);

@@ -112,6 +112,32 @@ TEST(IcmpPacket, RejectsWhatIsNotAnEchoReply) {
     EXPECT_FALSE(ParseEchoReply(full.data(), full.size(), false));
 }
 
+TEST(IcmpPacket, Icmpv6RequestsAndReplies) {
+    std::vector<uint8_t> request(kEchoRequestSize);
+    PrepareEchoRequest(request.data(), true);
+    StampEchoRequest(request.data(), 0x0ABC, 9, 0x11223344);
+    EXPECT_EQ(request[0], 128);
+    EXPECT_EQ(request[1], 0);
+    // Our own request (seen on loopback) is no reply; the kernel's answer, type 129, is,
+    // and an ICMPv6 message never starts with an IP header, whatever the socket.
+    EXPECT_FALSE(ParseEchoReply(request.data(), request.size(), false, true));
+    auto reply = request;
+    reply[0] = 129;
+    for (bool raw : {false, true}) {
+        auto r = ParseEchoReply(reply.data(), reply.size(), raw, true);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->identifier, 0x0ABC);
+        EXPECT_EQ(r->sequence, 9);
+        EXPECT_EQ(r->tick, 0x11223344u);
+    }
+    // An IPv4 echo reply (type 0) is not an ICMPv6 one, nor the other way round.
+    reply[0] = 0;
+    EXPECT_FALSE(ParseEchoReply(reply.data(), reply.size(), false, true));
+    reply[0] = 129;
+    EXPECT_FALSE(ParseEchoReply(reply.data(), reply.size(), false, false));
+    EXPECT_FALSE(ParseEchoReply(reply.data(), 11, false, true));
+}
+
 TEST(IcmpPacket, ForeignIdentifierIsReportedAsIs) {
     // Matching is the prober's business: the parser reports the identifier unchanged.
     auto other = Reply(0x0102, 3, 50, 5);

@@ -313,10 +313,10 @@ TEST_P(IcmpProberOneProgramTest, NameThatResolvesLateIsProbedFromThenOn) {
             std::lock_guard<std::mutex> lock(late->mutex);
             late->lookups.push_back(since);
             if (name != "late.test" || since < 150'000) {
-                return std::optional<uint32_t>();
+                return std::optional<NetAddress>();
             }
             late->clock.RunInRealTime();
-            return ParseDottedIPv4("127.0.0.7");
+            return ParseAddressLiteral("127.0.0.7");
         });
     };
     StartResponder({"127.0.0.7,delay=20"});

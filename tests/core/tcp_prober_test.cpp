@@ -57,7 +57,7 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs = kWaitMs) {
 class TcpProberFixture {
   public:
     TcpProberFixture(Program program, Clock& clock, TcpStepClock* stepClock = nullptr,
-                     HostResolver resolve = ResolveIPv4)
+                     HostResolver resolve = {})
         : stepClock_(stepClock) {
         HostTable::Hooks hooks;
         hooks.runProber = [this, resolve](HostTable& t, int hostNumber, uint32_t run) {
@@ -221,7 +221,8 @@ TEST(TcpProber, NameThatResolvesLateIsConnectedFromThenOn) {
     std::atomic<int> lookups{0};
     // Unknown for the first two attempts, as before the network is up.
     TcpProberFixture f(Program::Service, clock, &clock, [&](const std::string& name) {
-        return ++lookups <= 2 || name != "late.test" ? std::nullopt : ParseDottedIPv4("127.0.0.1");
+        return ++lookups <= 2 || name != "late.test" ? std::nullopt
+                                                     : ParseAddressLiteral("127.0.0.1");
     });
     ASSERT_EQ(f.table().AddHost("late.test", 1, listener.Port()), 0);
     ASSERT_TRUE(clock.WaitParked(kWaitMs));
@@ -459,6 +460,8 @@ TEST(TcpProber, SocketThatCannotBeCreatedIsReportedAndEndsTheProber) {
         ASSERT_EQ(f.table().AddHost("127.0.0.1", 1, 80), 0);
         ASSERT_TRUE(f.WaitProbersFinished(1));
     }
+    // Handed on beside the prober, which does not wait for it.
+    ASSERT_TRUE(WaitFor([&] { return f.sink.Count() >= 1; }));
     auto messages = f.sink.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, SystemErrorText(EMFILE));
@@ -495,6 +498,7 @@ TEST(TcpProber, SocketThatCannotBeBoundIsReportedAndEndsTheProber) {
             TcpProberFixture f(Program::Service, clock, &clock);
             ASSERT_EQ(f.table().AddHost("127.0.0.1", 1, 80), 0);
             ASSERT_TRUE(f.WaitProbersFinished(1));
+            ASSERT_TRUE(WaitFor([&] { return f.sink.Count() >= 1; }));
             auto messages = f.sink.Messages();
             ASSERT_EQ(messages.size(), 1u);
             EXPECT_EQ(messages[0].text, SystemErrorText(EADDRINUSE));

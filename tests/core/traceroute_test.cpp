@@ -96,6 +96,34 @@ TEST(TracerouteCapture, NameIsTakenWhenStartingAndOldCaptureIsReplaced) {
     EXPECT_EQ(Listing(f.data.path()).size(), 1u);
 }
 
+TEST(TracerouteCapture, HostsProbedOverIpv6AreTracedOverIpv6) {
+    CaptureFixture f;
+    TracerouteCapture capture(f.data.path(), f.sink, {f.fake});
+    struct Case {
+        const char* name;
+        uint8_t probedOverIpv6;
+        const char* file;
+        const char* printed;
+    };
+    for (const Case& c : {
+             Case{"::1", 0, "::1_1.trace", "hops of 2\n[-6]\n[::1]\n"},
+             Case{"fe80::1%eth0", 0, "fe80::1%eth0_1.trace", "hops of 2\n[-6]\n[fe80::1%eth0]\n"},
+             Case{"v6only.test", 1, "v6only.test_1.trace", "hops of 2\n[-6]\n[v6only.test]\n"},
+             Case{"v4.test", 0, "v4.test_1.trace", "hops of 1\n[v4.test]\n"},
+             // A literal says what it is, whatever the prober found.
+             Case{"10.0.0.1", 1, "10.0.0.1_1.trace", "hops of 1\n[10.0.0.1]\n"},
+         }) {
+        HostEntry entry;
+        entry.name = c.name;
+        entry.targetIsIpv6 = c.probedOverIpv6;
+        capture.Start(entry);
+        ASSERT_TRUE(WaitIdle(capture));
+        EXPECT_EQ(ReadFileBytes(f.data.File(c.file)), c.printed) << c.name;
+    }
+    EXPECT_EQ(Listing(f.data.path()).size(), 5u);  // every capture inside the data folder
+    EXPECT_EQ(f.sink.Count(), 0u);
+}
+
 TEST(TracerouteCapture, FallsBackToTheNextToolThatExists) {
     CaptureFixture f;
     TracerouteCapture capture(f.data.path(), f.sink, {f.tools.File("absent-tool"), f.fake});

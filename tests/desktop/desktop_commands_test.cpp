@@ -60,6 +60,16 @@ TEST(HistorySnapshot, FileIsNamedLikeTheHostsOtherFilesAndNeverWrittenThroughALi
               "500 ");
 }
 
+TEST(HistorySnapshot, Ipv6HostsKeepTheirNameAndReadBack) {
+    test::TempDir dir;
+    for (const char* name : {"::1", "fe80::1%eth0"}) {
+        const std::string file = HistorySnapshotFileName(name);
+        EXPECT_EQ(file, std::string("tmp_") + name + ".log");
+        ASSERT_TRUE(WriteHistorySnapshot(dir.File(file), {5, -1, 1500}, 3)) << name;
+        EXPECT_EQ(ReadHostLogFile(dir.File(file)), (std::vector<int32_t>{5, -1, 1500})) << name;
+    }
+}
+
 TEST(OptionsChange, ResetsTheWatchersOfTheKindWhoseSwitchesChanged) {
     FakeClock clock;
     test::RecordingMessageSink sink;

@@ -1,11 +1,13 @@
 // A test host for ICMP probers: inside the network namespace it runs in, answers echo
-// requests to chosen 127.x addresses after a delay, drops every n-th, stays silent, or
-// sends a truncated reply that is nobody's answer. Prints "ready" once listening and one
-// "request ADDR id=ID seq=SEQ" line per request; ends cleanly on SIGTERM or SIGINT.
+// requests to chosen 127.x or IPv6 addresses after a delay, drops every n-th, stays
+// silent, or sends a truncated reply that is nobody's answer. Prints "ready" once
+// listening and one "request ADDR id=ID seq=SEQ" line per request; ends cleanly on SIGTERM
+// or SIGINT.
 //
 // Usage: icmp_responder ADDR[,delay=MS][,drop=N][,silent][,foreign=MS] ...
 #include <arpa/inet.h>
 #include <errno.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -36,9 +38,18 @@ struct HostBehaviour {
 
 struct PendingSend {
     int64_t dueMs;
-    std::vector<uint8_t> packet;  // IPv4 header included
+    std::vector<uint8_t> packet;  // IPv4 header included; ICMPv6: the message only
     uint32_t destination;
+    bool ipv6 = false;
+    in6_addr source6{};
+    in6_addr destination6{};
 };
+
+// IPv6 hosts by their address bytes.
+using Ipv6Key = std::string;
+Ipv6Key KeyOf(const in6_addr& a) {
+    return Ipv6Key(reinterpret_cast<const char*>(&a), sizeof a);
+}
 
 int64_t NowMs() {
     timespec ts{};
@@ -46,12 +57,15 @@ int64_t NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-bool ParseHostArgument(const std::string& hostArg, std::map<uint32_t, HostBehaviour>& hosts) {
+bool ParseHostArgument(const std::string& hostArg, std::map<uint32_t, HostBehaviour>& hosts,
+                       std::map<Ipv6Key, HostBehaviour>& hosts6) {
     size_t comma = hostArg.find(',');
     std::string addressText = hostArg.substr(0, comma);
     in_addr address{};
-    if (inet_pton(AF_INET, addressText.c_str(), &address) != 1 ||
-        (ntohl(address.s_addr) >> 24) != 127) {
+    in6_addr address6{};
+    const bool ipv6 = inet_pton(AF_INET6, addressText.c_str(), &address6) == 1;
+    if (!ipv6 && (inet_pton(AF_INET, addressText.c_str(), &address) != 1 ||
+                  (ntohl(address.s_addr) >> 24) != 127)) {
         std::fprintf(stderr, "icmp_responder: not a 127.x address: %s\n", addressText.c_str());
         return false;
     }
@@ -74,8 +88,68 @@ bool ParseHostArgument(const std::string& hostArg, std::map<uint32_t, HostBehavi
         }
         comma = next;
     }
-    hosts[address.s_addr] = behaviour;
+    if (ipv6) {
+        hosts6[KeyOf(address6)] = behaviour;
+    } else {
+        hosts[address.s_addr] = behaviour;
+    }
     return true;
+}
+
+// Decides what to do with a request to a host: prints it and queues the reply, if any.
+// `reply` is the ICMP message to send (type already set); `makeForeign` cuts it short.
+void NoteRequest(HostBehaviour& b, const char* addressText, const uint8_t* icmp, PendingSend reply,
+                 std::vector<PendingSend>& pending) {
+    ++b.requests;
+    std::printf("request %s id=%u seq=%u\n", addressText, (icmp[4] << 8) | icmp[5],
+                icmp[6] | (icmp[7] << 8));
+    std::fflush(stdout);
+    bool dropped = b.dropEvery > 0 && b.requests % b.dropEvery == 0;
+    if (b.foreignAfterMs >= 0) {
+        // Only the 8-byte header: an echo reply too short to be anyone's.
+        const size_t header = reply.ipv6 ? 0 : 20;
+        reply.packet.resize(header + 8);
+        if (!reply.ipv6) {
+            uint16_t total = htons(static_cast<uint16_t>(reply.packet.size()));
+            std::memcpy(reply.packet.data() + 2, &total, 2);
+            uint8_t* r = reply.packet.data() + header;
+            r[2] = 0;
+            r[3] = 0;
+            uint16_t checksum = qv::InternetChecksum(r, 8);
+            r[2] = static_cast<uint8_t>(checksum >> 8);
+            r[3] = static_cast<uint8_t>(checksum);
+        }
+        reply.dueMs = NowMs() + b.foreignAfterMs;
+        pending.push_back(std::move(reply));
+    } else if (!b.silent && !dropped) {
+        reply.dueMs = NowMs() + b.delayMs;
+        pending.push_back(std::move(reply));
+    }
+}
+
+// Sends an ICMPv6 message from `source` (one of our test addresses) to `destination`;
+// the kernel fills in the checksum.
+void SendIpv6(int fd, const PendingSend& p) {
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_addr = p.destination6;
+    iovec data{const_cast<uint8_t*>(p.packet.data()), p.packet.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IPV6;
+    c->cmsg_type = IPV6_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+    in6_pktinfo info{};
+    info.ipi6_addr = p.source6;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    sendmsg(fd, &message, 0);
 }
 
 // An IPv4 datagram from `source` to `destination` carrying `icmp` as an echo reply.
@@ -105,8 +179,9 @@ std::vector<uint8_t> BuildReply(uint32_t source, uint32_t destination, const uin
 
 int main(int argc, char** argv) {
     std::map<uint32_t, HostBehaviour> hosts;
+    std::map<Ipv6Key, HostBehaviour> hosts6;
     for (int i = 1; i < argc; ++i) {
-        if (!ParseHostArgument(argv[i], hosts)) {
+        if (!ParseHostArgument(argv[i], hosts, hosts6)) {
             return 2;
         }
     }
@@ -120,6 +195,19 @@ int main(int argc, char** argv) {
 
     int listenFd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     int sendFd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    int fd6 = -1;
+    if (!hosts6.empty()) {
+        fd6 = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+        int on = 1;
+        icmp6_filter types{};
+        ICMP6_FILTER_SETBLOCKALL(&types);
+        ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &types);
+        if (fd6 < 0 || setsockopt(fd6, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0 ||
+            setsockopt(fd6, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types) != 0) {
+            std::fprintf(stderr, "icmp_responder: ICMPv6: %s\n", std::strerror(errno));
+            return 1;
+        }
+    }
     if (signalFd < 0 || listenFd < 0 || sendFd < 0) {
         std::fprintf(stderr, "icmp_responder: %s\n", std::strerror(errno));
         return 1;
@@ -138,8 +226,8 @@ int main(int argc, char** argv) {
                 timeout = static_cast<int>(wait);
             }
         }
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
-        int n = poll(fds, 2, timeout);
+        pollfd fds[3] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}, {fd6, POLLIN, 0}};
+        int n = poll(fds, fd6 >= 0 ? 3 : 2, timeout);
         if (n < 0 && errno != EINTR) {
             std::fprintf(stderr, "icmp_responder: poll: %s\n", std::strerror(errno));
             return 1;
@@ -161,29 +249,55 @@ int main(int argc, char** argv) {
                 auto host = hosts.find(destination);
                 if (headerLength >= 20 && static_cast<size_t>(size) >= headerLength + 8 &&
                     icmp[0] == 8 && host != hosts.end()) {
-                    HostBehaviour& b = host->second;
-                    ++b.requests;
                     char text[INET_ADDRSTRLEN];
                     inet_ntop(AF_INET, &destination, text, sizeof text);
-                    std::printf("request %s id=%u seq=%u\n", text, (icmp[4] << 8) | icmp[5],
-                                icmp[6] | (icmp[7] << 8));
-                    std::fflush(stdout);
-                    bool dropped = b.dropEvery > 0 && b.requests % b.dropEvery == 0;
-                    if (b.foreignAfterMs >= 0) {
-                        // Only the 8-byte header: an echo reply too short to be anyone's.
-                        pending.push_back({NowMs() + b.foreignAfterMs,
-                                           BuildReply(destination, source, icmp, 8), source});
-                    } else if (!b.silent && !dropped) {
-                        pending.push_back({NowMs() + b.delayMs,
-                                           BuildReply(destination, source, icmp, icmpSize),
-                                           source});
-                    }
+                    PendingSend reply;
+                    reply.packet = BuildReply(destination, source, icmp, icmpSize);
+                    reply.destination = source;
+                    NoteRequest(host->second, text, icmp, std::move(reply), pending);
+                }
+            }
+        }
+        if (n > 0 && fd6 >= 0 && (fds[2].revents & POLLIN)) {
+            sockaddr_in6 from{};
+            iovec data{buffer.data(), buffer.size()};
+            alignas(cmsghdr) char control[256];
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &data;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            ssize_t size = recvmsg(fd6, &message, MSG_DONTWAIT);
+            const in6_pktinfo* info = nullptr;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+                    info = reinterpret_cast<const in6_pktinfo*>(CMSG_DATA(c));
+                }
+            }
+            const uint8_t* icmp = buffer.data();
+            if (size >= 8 && info != nullptr && icmp[0] == ICMP6_ECHO_REQUEST) {
+                auto host = hosts6.find(KeyOf(info->ipi6_addr));
+                if (host != hosts6.end()) {
+                    char text[INET6_ADDRSTRLEN];
+                    inet_ntop(AF_INET6, &info->ipi6_addr, text, sizeof text);
+                    PendingSend reply;
+                    reply.ipv6 = true;
+                    reply.packet.assign(icmp, icmp + size);
+                    reply.packet[0] = ICMP6_ECHO_REPLY;
+                    reply.source6 = info->ipi6_addr;
+                    reply.destination6 = from.sin6_addr;
+                    NoteRequest(host->second, text, icmp, std::move(reply), pending);
                 }
             }
         }
         now = NowMs();
         for (size_t i = 0; i < pending.size();) {
-            if (pending[i].dueMs <= now) {
+            if (pending[i].dueMs <= now && pending[i].ipv6) {
+                SendIpv6(fd6, pending[i]);
+                pending.erase(pending.begin() + static_cast<long>(i));
+            } else if (pending[i].dueMs <= now) {
                 sockaddr_in to{};
                 to.sin_family = AF_INET;
                 to.sin_addr.s_addr = pending[i].destination;
@@ -194,6 +308,9 @@ int main(int argc, char** argv) {
                 ++i;
             }
         }
+    }
+    if (fd6 >= 0) {
+        close(fd6);
     }
     close(sendFd);
     close(listenFd);

@@ -1,11 +1,16 @@
 // Private network namespaces and the ICMP responder for tests.
 #include "support/lib/netns.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/if_addr.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,7 +75,100 @@ TestNetNamespace::TestNetNamespace() {
         skipReason_ = std::string("cannot set up the test namespace: ") + std::strerror(errno);
         return;
     }
+    // Where the kernel has no IPv6, the IPv6 tests find no ::1 and say so.
+    WriteProcFile("/proc/sys/net/ipv6/icmp/echo_ignore_all", "1");
     ok_ = true;
+}
+
+bool TestNetNamespace::AddIpv6Address(const std::string& address, std::string* error) {
+    in6_addr bytes{};
+    if (inet_pton(AF_INET6, address.c_str(), &bytes) != 1) {
+        *error = "not an IPv6 address: " + address;
+        return false;
+    }
+    UniqueFd s(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!s.Valid()) {
+        *error = std::string("netlink: ") + std::strerror(errno);
+        return false;
+    }
+    struct {
+        nlmsghdr header;
+        ifaddrmsg message;
+        char attributes[64];
+    } request{};
+    request.header.nlmsg_type = RTM_NEWADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_EXCL;
+    request.header.nlmsg_seq = 1;
+    request.message.ifa_family = AF_INET6;
+    request.message.ifa_prefixlen = 128;
+    request.message.ifa_flags = IFA_F_NODAD;
+    request.message.ifa_index = if_nametoindex("lo");
+    size_t length = NLMSG_LENGTH(sizeof(ifaddrmsg));
+    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + length);
+    attribute->rta_type = IFA_LOCAL;
+    attribute->rta_len = RTA_LENGTH(sizeof bytes);
+    std::memcpy(RTA_DATA(attribute), &bytes, sizeof bytes);
+    length = NLMSG_ALIGN(length) + RTA_ALIGN(attribute->rta_len);
+    attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + length);
+    attribute->rta_type = IFA_ADDRESS;
+    attribute->rta_len = RTA_LENGTH(sizeof bytes);
+    std::memcpy(RTA_DATA(attribute), &bytes, sizeof bytes);
+    length = NLMSG_ALIGN(length) + RTA_ALIGN(attribute->rta_len);
+    request.header.nlmsg_len = static_cast<uint32_t>(length);
+    if (::send(s.Get(), &request, length, 0) != static_cast<ssize_t>(length)) {
+        *error = std::string("netlink send: ") + std::strerror(errno);
+        return false;
+    }
+    char answer[512];
+    ssize_t got = ::recv(s.Get(), answer, sizeof answer, 0);
+    const auto* reply = reinterpret_cast<const nlmsghdr*>(answer);
+    if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) ||
+        reply->nlmsg_type != NLMSG_ERROR) {
+        *error = "netlink: no answer";
+        return false;
+    }
+    const int rc = reinterpret_cast<const nlmsgerr*>(NLMSG_DATA(reply))->error;
+    if (rc != 0) {
+        *error = "cannot add " + address + " to lo: " + std::strerror(-rc);
+        return false;
+    }
+    return true;
+}
+
+TestResolverFiles::TestResolverFiles(const std::string& hosts, const std::string& resolvConf) {
+    if (::geteuid() != 0) {
+        skipReason_ = "needs root for a private mount namespace";
+        return;
+    }
+    original_.Reset(::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC));
+    if (!original_.Valid() || ::unshare(CLONE_NEWNS) != 0) {
+        skipReason_ = std::string("mount namespaces unavailable: ") + std::strerror(errno);
+        original_.Reset();
+        return;
+    }
+    const std::string hostsFile = dir_.File("hosts");
+    const std::string resolvFile = dir_.File("resolv.conf");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        skipReason_ = std::string("cannot make the mounts private: ") + std::strerror(errno);
+        return;
+    }
+    WriteFileBytes(hostsFile, hosts);
+    WriteFileBytes(resolvFile, resolvConf);
+    for (const auto& [from, to] :
+         {std::pair{hostsFile, "/etc/hosts"}, std::pair{resolvFile, "/etc/resolv.conf"}}) {
+        if (::mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
+            skipReason_ =
+                "cannot put " + from + " in the place of " + to + ": " + std::strerror(errno);
+            return;
+        }
+    }
+    ok_ = true;
+}
+
+TestResolverFiles::~TestResolverFiles() {
+    if (original_.Valid()) {
+        ::setns(original_.Get(), CLONE_NEWNS);  // fails harmlessly while lookups linger
+    }
 }
 
 TestNetNamespace::~TestNetNamespace() {

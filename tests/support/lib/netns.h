@@ -1,6 +1,7 @@
 // Test hosts in a private network namespace: the calling thread (and the threads and
 // processes it starts) moves into a fresh namespace with only loopback, where the kernel
-// ignores echo requests so that the icmp_responder program alone answers them.
+// ignores echo requests (IPv4 and IPv6) so that the icmp_responder program alone answers
+// them.
 #pragma once
 
 #include <string>
@@ -25,7 +26,32 @@ class TestNetNamespace {
     bool Ok() const { return ok_; }
     const std::string& SkipReason() const { return skipReason_; }
 
+    // Gives loopback one more IPv6 address (a /128, usable at once), such as "fd00::2".
+    // False with *error set when it cannot.
+    bool AddIpv6Address(const std::string& address, std::string* error);
+
   private:
+    UniqueFd original_;
+    bool ok_ = false;
+    std::string skipReason_;
+};
+
+// The calling thread (and the threads it starts) sees its own /etc/hosts and
+// /etc/resolv.conf, in a private mount namespace; everything else stays as it is. Use it
+// on a thread of its own that ends with it: the system's lookup threads started from there
+// share that view and may outlive the test, and while they do the thread cannot go back.
+class TestResolverFiles {
+  public:
+    TestResolverFiles(const std::string& hosts, const std::string& resolvConf);
+    ~TestResolverFiles();
+    TestResolverFiles(const TestResolverFiles&) = delete;
+    TestResolverFiles& operator=(const TestResolverFiles&) = delete;
+
+    bool Ok() const { return ok_; }
+    const std::string& SkipReason() const { return skipReason_; }
+
+  private:
+    TempDir dir_;
     UniqueFd original_;
     bool ok_ = false;
     std::string skipReason_;
