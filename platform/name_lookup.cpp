@@ -38,12 +38,13 @@ struct NameLookup::Request {
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 };
 
-void NameLookup::Start(const std::string& name) {
+void NameLookup::Start(const std::string& name, int family) {
     Abandon();
     address_ = NetAddress();
     if (std::optional<NetAddress> literal = ParseAddressLiteral(name)) {
         address_ = *literal;
-        status_ = Status::Found;
+        status_ =
+            family == AF_UNSPEC || literal->Family() == family ? Status::Found : Status::NotFound;
         return;
     }
     if (name.empty()) {
@@ -51,8 +52,8 @@ void NameLookup::Start(const std::string& name) {
         return;
     }
     request_ = new Request();
-    std::thread([shared = request_->shared, name] {
-        std::optional<NetAddress> address = ResolveHost(name);
+    std::thread([shared = request_->shared, name, family] {
+        std::optional<NetAddress> address = ResolveHost(name, family);
         std::lock_guard<std::mutex> lock(shared->mutex);
         shared->address = address;
         shared->finished = true;
@@ -137,13 +138,14 @@ void SweepAbandoned() {
 
 }  // namespace
 
-void NameLookup::Start(const std::string& name) {
+void NameLookup::Start(const std::string& name, int family) {
     Abandon();
     SweepAbandoned();
     address_ = NetAddress();
     if (std::optional<NetAddress> literal = ParseAddressLiteral(name)) {
         address_ = *literal;
-        status_ = Status::Found;
+        status_ =
+            family == AF_UNSPEC || literal->Family() == family ? Status::Found : Status::NotFound;
         return;
     }
     if (name.empty()) {
@@ -152,7 +154,7 @@ void NameLookup::Start(const std::string& name) {
     }
     auto* request = new Request();
     request->name = name;
-    request->hints.ai_family = AF_UNSPEC;
+    request->hints.ai_family = family;
     request->hints.ai_socktype = SOCK_STREAM;
     request->block.ar_name = request->name.c_str();
     request->block.ar_request = &request->hints;

@@ -18,9 +18,10 @@ class NameLookup {
     NameLookup(const NameLookup&) = delete;
     NameLookup& operator=(const NameLookup&) = delete;
 
-    // Starts looking `name` up (either family; the first address in the system's order).
-    // An address literal is answered at once. A lookup under way is given up first.
-    void Start(const std::string& name);
+    // Starts looking `name` up (either family, or `family` alone; the first address in the
+    // system's order). An address literal is answered at once. A lookup under way is given
+    // up first.
+    void Start(const std::string& name, int family = AF_UNSPEC);
     // Waits at most timeoutMs for the answer (0: only looks).
     Status Wait(int timeoutMs);
     Status status() const { return status_; }

@@ -131,12 +131,12 @@ std::optional<NetAddress> NetAddress::FromSockaddr(const sockaddr* address, sock
 
 namespace {
 
-std::optional<NetAddress> FirstAddress(const std::string& name, int flags) {
+std::optional<NetAddress> FirstAddress(const std::string& name, int flags, int family) {
     if (name.empty()) {
         return std::nullopt;
     }
     addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = flags;
     addrinfo* result = nullptr;
@@ -155,11 +155,11 @@ std::optional<NetAddress> FirstAddress(const std::string& name, int flags) {
 }  // namespace
 
 std::optional<NetAddress> ParseAddressLiteral(const std::string& text) {
-    return FirstAddress(text, AI_NUMERICHOST);
+    return FirstAddress(text, AI_NUMERICHOST, AF_UNSPEC);
 }
 
-std::optional<NetAddress> ResolveHost(const std::string& name) {
-    return FirstAddress(name, 0);
+std::optional<NetAddress> ResolveHost(const std::string& name, int family) {
+    return FirstAddress(name, 0, family);
 }
 
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text) {

@@ -67,8 +67,9 @@ struct NetAddress {
 // An address literal of either family ("127.0.0.1", "::1", "fe80::1%eth0"); no lookup.
 std::optional<NetAddress> ParseAddressLiteral(const std::string& text);
 // Name lookup of either family, blocking: the first address in the order of the system's
-// resolver policy (RFC 6724, /etc/gai.conf). A literal is used as it is.
-std::optional<NetAddress> ResolveHost(const std::string& name);
+// resolver policy (RFC 6724, /etc/gai.conf), or of `family` alone. A literal is used as it
+// is.
+std::optional<NetAddress> ResolveHost(const std::string& name, int family = AF_UNSPEC);
 
 // Dotted-quad parse only ("127.0.0.1").
 std::optional<uint32_t> ParseDottedIPv4(const std::string& text);
