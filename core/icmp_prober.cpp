@@ -153,12 +153,21 @@ void IcmpProber::Run(IcmpSocketKind kind) {
                 RecordLoss();  // the whole period has passed: next probe at once
                 break;
             case Outcome::Failed:
-                RecordLoss();
+                // The period's value is -1 from its start, but the loss is counted when the
+                // period is over, as an unanswered request's is: counted at the start, the
+                // losses would run a period ahead of the seconds recorded and the lost
+                // share would pass 100 %.
+                if (ShouldRun()) {
+                    table_.RecordResult(k_, -1);
+                }
+                WaitOutPeriod(t0, timeout);
+                if (ShouldRun()) {
+                    HostTable::NoteLoss(entry_);
+                }
                 if (firstFailure) {
                     // Told after the loss is recorded, and without waiting for the box.
                     ShowError("Can't resolve " + name_, table_.rules().resolveFailureIcon);
                 }
-                WaitOutPeriod(t0, timeout);
                 break;
             case Outcome::DueNow:
                 break;
