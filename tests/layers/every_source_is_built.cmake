@@ -6,6 +6,9 @@ file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
     ${SOURCE_DIR}/mail/*.cpp ${SOURCE_DIR}/desktop/*.cpp ${SOURCE_DIR}/service/*.cpp
     ${SOURCE_DIR}/gui/*.cpp ${SOURCE_DIR}/tests/*.cpp ${SOURCE_DIR}/bench/*.cpp
     ${SOURCE_DIR}/tools/*.cpp)
+if(NOT WITH_BENCH)
+    list(FILTER sources EXCLUDE REGEX "^bench/")
+endif()
 set(missing)
 foreach(source ${sources})
     string(FIND "${commands}" "${SOURCE_DIR}/${source}\"" at)
