@@ -26,6 +26,21 @@
 
 namespace qv {
 
+bool NameLookup::AnswerWithoutResolver(const std::string& name, int family) {
+    address_ = NetAddress();
+    if (std::optional<NetAddress> literal = ParseAddressLiteral(name)) {
+        address_ = *literal;
+        status_ =
+            family == AF_UNSPEC || literal->Family() == family ? Status::Found : Status::NotFound;
+        return true;
+    }
+    if (name.empty()) {
+        status_ = Status::NotFound;
+        return true;
+    }
+    return false;
+}
+
 #ifdef QV_LOOKUP_ON_OWN_THREAD
 
 struct NameLookup::Request {
@@ -40,15 +55,7 @@ struct NameLookup::Request {
 
 void NameLookup::Start(const std::string& name, int family) {
     Abandon();
-    address_ = NetAddress();
-    if (std::optional<NetAddress> literal = ParseAddressLiteral(name)) {
-        address_ = *literal;
-        status_ =
-            family == AF_UNSPEC || literal->Family() == family ? Status::Found : Status::NotFound;
-        return;
-    }
-    if (name.empty()) {
-        status_ = Status::NotFound;
+    if (AnswerWithoutResolver(name, family)) {
         return;
     }
     request_ = new Request();
@@ -141,15 +148,7 @@ void SweepAbandoned() {
 void NameLookup::Start(const std::string& name, int family) {
     Abandon();
     SweepAbandoned();
-    address_ = NetAddress();
-    if (std::optional<NetAddress> literal = ParseAddressLiteral(name)) {
-        address_ = *literal;
-        status_ =
-            family == AF_UNSPEC || literal->Family() == family ? Status::Found : Status::NotFound;
-        return;
-    }
-    if (name.empty()) {
-        status_ = Status::NotFound;
+    if (AnswerWithoutResolver(name, family)) {
         return;
     }
     auto* request = new Request();

@@ -37,6 +37,9 @@ class NameLookup {
     struct Request;
 
   private:
+    // A literal or an empty name needs no resolver: answers it and returns true.
+    bool AnswerWithoutResolver(const std::string& name, int family);
+
     Request* request_ = nullptr;
     Status status_ = Status::Idle;
     NetAddress address_;
