@@ -27,8 +27,10 @@ ns=qvbench-metrics-$$
 work=$(mktemp -d)
 pids=()
 cleanup() {
+    # Under set -e: a killed child's status must not end the clean-up before the namespace.
     for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
     done
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
