@@ -19,6 +19,7 @@
 #include "platform/error_text.h"
 #include "support/lib/netns.h"
 #include "support/lib/recording_sink.h"
+#include "support/lib/wait_for.h"
 
 namespace qv {
 namespace {
@@ -30,17 +31,7 @@ using test::TestNetNamespace;
 
 using Steady = std::chrono::steady_clock;
 
-// Polls until the condition holds or the time is up; true when it held.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto end = Steady::now() + limit;
-    while (!condition()) {
-        if (Steady::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using test::WaitFor;
 
 long MsSince(Steady::time_point start) {
     return static_cast<long>(

@@ -22,6 +22,7 @@
 #include "core/probers.h"
 #include "support/lib/netns.h"
 #include "support/lib/recording_sink.h"
+#include "support/lib/wait_for.h"
 
 namespace qv {
 namespace {
@@ -33,16 +34,7 @@ using test::TestNetNamespace;
 using test::TestResolverFiles;
 using Steady = std::chrono::steady_clock;
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto end = Steady::now() + limit;
-    while (!condition()) {
-        if (Steady::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using test::WaitFor;
 
 std::vector<int32_t> Samples(HostTable& table, int slot) {
     std::lock_guard<std::recursive_mutex> lock(table.SampleLock());
