@@ -1,10 +1,11 @@
 // Cost of one scrape of the metrics endpoint over a full table of 100 probed hosts: the
-// copy under SampleLock alone, and the whole answer (copy, families, text).
+// copy under SampleLock alone, the copy and the text, and a whole gzip scrape over
+// loopback (client and server together, in real time).
 #include <benchmark/benchmark.h>
-#include <prometheus/text_serializer.h>
 
 #include <string>
 
+#include "../tests/service/metrics_http.h"
 #include "core/host_table.h"
 #include "platform/clock.h"
 #include "platform/message_sink.h"
@@ -31,26 +32,51 @@ struct FullTable {
     qv::HostTable table;
 };
 
-void BM_CollectMetrics100Hosts(benchmark::State& state) {
+void BM_CopyHostNumbers100Hosts(benchmark::State& state) {
     FullTable full;
+    std::vector<qv::HostNumbers> hosts;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(qv::CollectMetrics(full.table, {}));
+        qv::CopyHostNumbers(full.table, hosts);
+        benchmark::DoNotOptimize(hosts.data());
     }
 }
-BENCHMARK(BM_CollectMetrics100Hosts);
+BENCHMARK(BM_CopyHostNumbers100Hosts);
 
 void BM_ScrapeText100Hosts(benchmark::State& state) {
     FullTable full;
-    const prometheus::TextSerializer serializer;
+    qv::ScrapeNumbers numbers;
+    std::string text;
+    for (auto _ : state) {
+        qv::CopyHostNumbers(full.table, numbers.hosts);
+        qv::WriteMetricsText(numbers, text);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_ScrapeText100Hosts);
+
+void BM_GzipScrapeOverLoopback100Hosts(benchmark::State& state) {
+    FullTable full;
+    std::string error;
+    const auto endpoint = qv::MetricsEndpoint::Start("127.0.0.1:0", full.table, nullptr, &error);
+    if (!endpoint) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string request = "GET /metrics HTTP/1.0\r\nAccept-Encoding: gzip\r\n\r\n";
     size_t bytes = 0;
     for (auto _ : state) {
-        const std::string text = serializer.Serialize(qv::CollectMetrics(full.table, {}));
-        bytes = text.size();
-        benchmark::DoNotOptimize(text.data());
+        const qv::test::HttpReply reply =
+            qv::test::HttpExchange("127.0.0.1", endpoint->Port(), request);
+        if (reply.status != 200) {
+            state.SkipWithError("no answer");
+            return;
+        }
+        bytes = reply.body.size();
     }
     state.counters["bytes"] = static_cast<double>(bytes);
 }
-BENCHMARK(BM_ScrapeText100Hosts);
+BENCHMARK(BM_GzipScrapeOverLoopback100Hosts)->UseRealTime();
 
 }  // namespace
 

@@ -79,10 +79,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beyond the shared libraries (libqt6svg6 brings the SVG icon plugins): the Qt platform
 # plugins (X11, Wayland), Qt's D-Bus module for desktop notifications, GStreamer's
 # decoders for mp3 and wav, traceroute and setcap; and, said outright, the metrics
-# endpoint's prometheus-cpp libraries; OpenSSL's library for mail over TLS and the CA
-# certificates it verifies servers with.
+# endpoint's HTTP server (libmicrohttpd) and zlib; OpenSSL's library for mail over TLS and
+# the CA certificates it verifies servers with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libqt6dbus6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libprometheus-cpp-pull1.0, libprometheus-cpp-core1.0, libssl3, ca-certificates")
+    "qt6-qpa-plugins, libqt6dbus6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, traceroute, libcap2-bin, libmicrohttpd12, zlib1g, libssl3, ca-certificates")
 # postinst gives the programs CAP_NET_RAW; prerm removes a service unit made for them.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_PACKAGING}/postinst ${QV_PACKAGING}/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

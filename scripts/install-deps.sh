@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config git
           libsystemd-dev iproute2 traceroute iputils-ping iputils-tracepath fping
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-liberation2
           xvfb xauth file lintian libcap2-bin
-          libglib2.0-dev prometheus-cpp-dev prometheus libssl-dev openssl python3-aiosmtpd
+          libglib2.0-dev libmicrohttpd-dev zlib1g-dev prometheus libssl-dev openssl python3-aiosmtpd
           dbus appstream
           clang-14 libclang-rt-14-dev)
 missing=()

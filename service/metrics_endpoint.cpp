@@ -1,24 +1,20 @@
-// The /metrics endpoint: a prometheus-cpp exposer and the collector that copies the host
-// table's numbers at each scrape.
+// The /metrics endpoint: a listening socket of ours handed to libmicrohttpd, whose one
+// thread answers each scrape with the text of metrics_text, compressed by zlib when the
+// client accepts gzip.
 #include "service/metrics_endpoint.h"
 
 #include <arpa/inet.h>
-#include <civetweb.h>
+#include <microhttpd.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
+#include <strings.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#include <zlib.h>
 
-#include <prometheus/collectable.h>
-#include <prometheus/exposer.h>
-#include <prometheus/metric_family.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <limits>
-#include <map>
-#include <tuple>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "platform/error_text.h"
 #include "platform/net.h"
@@ -26,277 +22,257 @@
 
 namespace qv {
 
+struct MetricsEndpoint::Scrape {
+    Scrape(HostTable& t, NotificationSource n) : table(t), notifications(std::move(n)) {}
+    ~Scrape() {
+        if (deflating) {
+            deflateEnd(&stream);
+        }
+    }
+    Scrape(const Scrape&) = delete;
+    Scrape& operator=(const Scrape&) = delete;
+
+    HostTable& table;
+    const NotificationSource notifications;
+    // Used by the server's thread alone: room kept for the next scrape.
+    ScrapeNumbers numbers;
+    std::string text;
+    std::vector<unsigned char> compressed;  // room only grows: no clearing at each scrape
+    size_t compressedSize = 0;
+    z_stream stream{};
+    bool deflating = false;
+};
+
 namespace {
 
-using prometheus::ClientMetric;
-using prometheus::MetricFamily;
-using prometheus::MetricType;
+constexpr const char* kContentType = "text/plain; version=0.0.4; charset=utf-8";
 
-// Label values must be UTF-8, or Prometheus refuses the whole scrape: a name from a
-// hand-edited host list gets U+FFFD for each byte that is not.
-std::string ValidUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-        const unsigned char lead = byte(i);
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (lead < 0x80) {
-            length = 1;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-            high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const unsigned char c = byte(i + k);
-            valid = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
-        }
-        if (valid) {
-            out.append(text.substr(i, length));
-            i += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            i += 1;
-        }
-    }
-    return out;
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// One probed host's numbers, copied under SampleLock.
-struct HostNumbers {
-    std::string name;
-    bool icmp = true;
-    int port = 0;
-    bool up = false;
-    int32_t stateSeconds = 0;
-    ProbeTally tally;
-};
-
-std::vector<HostNumbers> CopyHosts(HostTable& table) {
-    std::vector<HostNumbers> hosts;
-    hosts.reserve(kMaxHosts);
-    std::lock_guard<std::recursive_mutex> lock(table.SampleLock());
-    for (int slot = 0; slot < kMaxHosts; ++slot) {
-        const HostEntry& e = table.Entry(slot);
-        // The hosts the tick watches.
-        if (e.active == 0 || e.probeValue == 0) {
+// Whether an Accept-Encoding value accepts gzip: a "gzip" (or "*") entry, in any case,
+// whose weight is not zero.
+bool AcceptsGzip(const char* header) {
+    if (header == nullptr) {
+        return false;
+    }
+    std::string_view rest(header);
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        std::string_view entry = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+        const size_t semicolon = entry.find(';');
+        std::string_view coding = entry.substr(0, semicolon);
+        while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t')) {
+            coding.remove_prefix(1);
+        }
+        while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t')) {
+            coding.remove_suffix(1);
+        }
+        if (!EqualsNoCase(coding, "gzip") && !EqualsNoCase(coding, "x-gzip") && coding != "*") {
             continue;
         }
-        hosts.push_back(
-            HostNumbers{e.name, e.isIcmp != 0, e.port, e.up != 0, e.stateSeconds, e.tally});
-    }
-    return hosts;
-}
-
-MetricFamily Family(const char* name, const char* help, MetricType type) {
-    return MetricFamily{name, help, type, {}};
-}
-
-ClientMetric Labelled(std::vector<ClientMetric::Label> labels) {
-    ClientMetric metric;
-    metric.label = std::move(labels);
-    return metric;
-}
-
-void AddProcessMetrics(std::vector<MetricFamily>& families) {
-    rusage usage{};
-    if (::getrusage(RUSAGE_SELF, &usage) == 0) {
-        MetricFamily cpu =
-            Family("process_cpu_seconds_total", "User and system CPU time spent in seconds.",
-                   MetricType::Counter);
-        ClientMetric m;
-        m.counter.value =
-            static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-        cpu.metric.push_back(m);
-        families.push_back(std::move(cpu));
-    }
-    if (std::FILE* statm = std::fopen("/proc/self/statm", "re")) {
-        unsigned long size = 0, resident = 0;
-        if (std::fscanf(statm, "%lu %lu", &size, &resident) == 2) {
-            MetricFamily rss = Family("process_resident_memory_bytes",
-                                      "Resident memory size in bytes.", MetricType::Gauge);
-            ClientMetric m;
-            m.gauge.value =
-                static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-            rss.metric.push_back(m);
-            families.push_back(std::move(rss));
+        double weight = 1;
+        if (semicolon != std::string_view::npos) {
+            const size_t q = entry.find("q=", semicolon);
+            if (q != std::string_view::npos) {
+                const char* begin = entry.data() + q + 2;
+                std::from_chars(begin, entry.data() + entry.size(), weight);
+            }
         }
-        std::fclose(statm);
+        if (weight > 0) {
+            return true;
+        }
     }
+    return false;
 }
 
-class HostMetrics final : public prometheus::Collectable {
-  public:
-    HostMetrics(HostTable& table, NotificationSource notifications)
-        : table_(table), notifications_(std::move(notifications)) {}
-    std::vector<MetricFamily> Collect() const override {
-        return CollectMetrics(table_, notifications_ ? notifications_() : NotificationCounts{});
+// `text` as one gzip member in `scrape.compressed`; false when zlib fails. The fastest
+// level, with a smaller hash than zlib's default: a scrape's text repeats itself so much
+// that it still shrinks about seventeenfold.
+bool Gzip(MetricsEndpoint::Scrape& scrape) {
+    z_stream& zs = scrape.stream;
+    if (!scrape.deflating) {
+        if (deflateInit2(&zs, Z_BEST_SPEED, Z_DEFLATED, MAX_WBITS + 16, 5, Z_DEFAULT_STRATEGY) !=
+            Z_OK) {
+            return false;
+        }
+        scrape.deflating = true;
+    } else if (deflateReset(&zs) != Z_OK) {
+        return false;
     }
+    const size_t bound = deflateBound(&zs, scrape.text.size());
+    if (scrape.compressed.size() < bound) {
+        scrape.compressed.resize(bound);
+    }
+    zs.next_in = reinterpret_cast<Bytef*>(scrape.text.data());
+    zs.avail_in = static_cast<uInt>(scrape.text.size());
+    zs.next_out = scrape.compressed.data();
+    zs.avail_out = static_cast<uInt>(scrape.compressed.size());
+    if (deflate(&zs, Z_FINISH) != Z_STREAM_END) {
+        return false;
+    }
+    scrape.compressedSize = zs.total_out;
+    return true;
+}
 
-  private:
-    HostTable& table_;
-    const NotificationSource notifications_;
-};
+MHD_Result Reply(MHD_Connection* connection, unsigned status, std::string_view body,
+                 const char* encoding = nullptr, const char* allow = nullptr) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr) {
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                            status == MHD_HTTP_OK ? kContentType : "text/plain; charset=utf-8");
+    if (encoding != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_ENCODING, encoding);
+    }
+    if (status == MHD_HTTP_OK) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+    }
+    if (allow != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    }
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
 
-// Why `listen` cannot be bound, found by trying it the way the server does.
-std::string BindErrorText(const std::string& listen) {
+// Every request, on the server's thread: GET or HEAD of /metrics is a scrape.
+MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                  const char* /*version*/, const char* /*upload*/, size_t* uploadSize,
+                  void** request) {
+    auto& scrape = *static_cast<MetricsEndpoint::Scrape*>(cls);
+    // The first call comes with the headers alone; answering only once the whole request
+    // is in keeps the connection open for the next scrape.
+    if (*request == nullptr) {
+        *request = &scrape;
+        return MHD_YES;
+    }
+    if (*uploadSize != 0) {
+        *uploadSize = 0;  // a body is not asked for; what is sent is passed over
+        return MHD_YES;
+    }
+    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
+        return Reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD are served.\n",
+                     nullptr, "GET, HEAD");
+    }
+    if (std::strcmp(url, "/metrics") != 0) {
+        return Reply(connection, MHD_HTTP_NOT_FOUND, "Not found; the metrics are at /metrics.\n");
+    }
+    CopyHostNumbers(scrape.table, scrape.numbers.hosts);
+    scrape.numbers.notifications =
+        scrape.notifications ? scrape.notifications() : NotificationCounts{};
+    ReadProcessNumbers(scrape.numbers);
+    WriteMetricsText(scrape.numbers, scrape.text);
+    if (AcceptsGzip(MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                MHD_HTTP_HEADER_ACCEPT_ENCODING)) &&
+        Gzip(scrape)) {
+        return Reply(
+            connection, MHD_HTTP_OK,
+            {reinterpret_cast<const char*>(scrape.compressed.data()), scrape.compressedSize},
+            "gzip");
+    }
+    return Reply(connection, MHD_HTTP_OK, scrape.text);
+}
+
+// A socket listening on `listen` ("127.0.0.1:9462", "[::]:9462"), with the port it got;
+// nothing, with the reason, when it cannot be had.
+UniqueFd Listen(const std::string& listen, uint16_t* port, std::string* error) {
     const size_t colon = listen.rfind(':');
-    const std::string host = listen.substr(0, colon);
-    const int port = std::atoi(listen.c_str() + colon + 1);
+    std::string host = listen.substr(0, colon);
+    unsigned wanted = 0;
+    std::from_chars(listen.data() + colon + 1, listen.data() + listen.size(), wanted);
     sockaddr_storage address{};
     socklen_t length = 0;
-    if (!host.empty() && host.front() == '[') {
+    const bool ipv6 = !host.empty() && host.front() == '[';
+    if (ipv6) {
         auto* a6 = reinterpret_cast<sockaddr_in6*>(&address);
         a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &a6->sin6_addr);
+        a6->sin6_port = htons(static_cast<uint16_t>(wanted));
+        host = host.substr(1, host.size() - 2);
         length = sizeof(*a6);
+        if (inet_pton(AF_INET6, host.c_str(), &a6->sin6_addr) != 1) {
+            *error = "not an IPv6 address";
+            return {};
+        }
     } else {
         auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
         a4->sin_family = AF_INET;
-        a4->sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, host.c_str(), &a4->sin_addr);
+        a4->sin_port = htons(static_cast<uint16_t>(wanted));
         length = sizeof(*a4);
+        if (inet_pton(AF_INET, host.c_str(), &a4->sin_addr) != 1) {
+            *error = "not an IPv4 address";
+            return {};
+        }
     }
-    UniqueFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
-        return SystemErrorText(errno);
+        *error = SystemErrorText(errno);
+        return {};
     }
     const int on = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(fd.Get(), 1) != 0) {
-        return SystemErrorText(errno);
+    if (ipv6) {
+        // [::] serves IPv4 clients too, whatever the system's default.
+        const int off = 0;
+        ::setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
     }
-    return {};
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(fd.Get(), 16) != 0) {
+        *error = SystemErrorText(errno);
+        return {};
+    }
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof(bound);
+    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    return fd;
 }
 
 }  // namespace
 
-std::vector<MetricFamily> CollectMetrics(HostTable& table,
-                                         const NotificationCounts& notifications) {
-    const std::vector<HostNumbers> hosts = CopyHosts(table);
-
-    MetricFamily up =
-        Family("quorvane_host_up", "1 when the host's last probe was answered, else 0.",
-               MetricType::Gauge);
-    MetricFamily state =
-        Family("quorvane_host_state_seconds",
-               "How long the host has been in its current up or down state.", MetricType::Gauge);
-    MetricFamily probes =
-        Family("quorvane_probes_total", "Probes sent to the host.", MetricType::Counter);
-    MetricFamily lost =
-        Family("quorvane_probes_lost_total", "Probes that got no answer within the timeout.",
-               MetricType::Counter);
-    MetricFamily rtt = Family("quorvane_rtt_seconds", "Round-trip time of the answered probes.",
-                              MetricType::Histogram);
-
-    // The same host may be listed twice: later copies are told apart by a "copy" label,
-    // since two series with equal labels would spoil the whole scrape.
-    std::map<std::tuple<std::string, bool, int>, int> seen;
-    for (const HostNumbers& h : hosts) {
-        std::vector<ClientMetric::Label> labels{{"host", ValidUtf8(h.name)},
-                                                {"kind", h.icmp ? "icmp" : "tcp"}};
-        if (!h.icmp) {
-            labels.push_back({"port", std::to_string(h.port)});
-        }
-        const int copy = ++seen[{h.name, h.icmp, h.port}];
-        if (copy > 1) {
-            labels.push_back({"copy", std::to_string(copy)});
-        }
-
-        ClientMetric m = Labelled(labels);
-        m.gauge.value = h.up ? 1 : 0;
-        up.metric.push_back(m);
-        m = Labelled(labels);
-        m.gauge.value = h.stateSeconds;
-        state.metric.push_back(m);
-        m = Labelled(labels);
-        m.counter.value = static_cast<double>(h.tally.answered + h.tally.lost);
-        probes.metric.push_back(m);
-        m = Labelled(labels);
-        m.counter.value = static_cast<double>(h.tally.lost);
-        lost.metric.push_back(m);
-
-        m = Labelled(labels);
-        m.histogram.sample_count = h.tally.answered;
-        m.histogram.sample_sum = static_cast<double>(h.tally.sumMs) / 1000.0;
-        uint64_t cumulative = 0;
-        for (int i = 0; i < ProbeTally::kBounds; ++i) {
-            cumulative += h.tally.buckets[i];
-            m.histogram.bucket.push_back({cumulative, ProbeTally::UpperBoundSeconds(i)});
-        }
-        m.histogram.bucket.push_back({h.tally.answered, std::numeric_limits<double>::infinity()});
-        rtt.metric.push_back(m);
-    }
-
-    MetricFamily notified = Family(
-        "quorvane_notifications_total",
-        "Notifications given: e-mails, alarm sounds, traceroute captures.", MetricType::Counter);
-    for (const auto& [channel, counts] :
-         {std::pair{"mail", notifications.mail}, std::pair{"sound", notifications.sound},
-          std::pair{"trace", notifications.trace}}) {
-        for (const auto& [result, value] :
-             {std::pair{"ok", counts.ok}, std::pair{"failed", counts.failed}}) {
-            ClientMetric m = Labelled({{"channel", channel}, {"result", result}});
-            m.counter.value = static_cast<double>(value);
-            notified.metric.push_back(m);
-        }
-    }
-
-    std::vector<MetricFamily> families;
-    for (MetricFamily* f : {&up, &state, &probes, &lost, &rtt, &notified}) {
-        families.push_back(std::move(*f));
-    }
-    AddProcessMetrics(families);
-    return families;
-}
-
 std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& listen, HostTable& table,
                                                         NotificationSource notifications,
                                                         std::string* error) {
-    // Debian 12 builds the HTTP server without IPv6: say so rather than "cannot bind".
-    constexpr unsigned kCivetwebIpv6 = 8;
-    if (listen.starts_with("[") && mg_check_feature(kCivetwebIpv6) == 0) {
-        if (error != nullptr) {
-            *error =
-                "this system's HTTP server library (civetweb) has no IPv6; use an IPv4 "
-                "address such as 0.0.0.0:9462";
-        }
-        return nullptr;
-    }
+    std::string why;
     std::unique_ptr<MetricsEndpoint> endpoint(new MetricsEndpoint);
-    endpoint->collector_ = std::make_shared<HostMetrics>(table, std::move(notifications));
-    try {
-        // Two workers; a client that stops sending in the middle of a request is dropped
-        // after a few seconds instead of holding one of them.
-        endpoint->exposer_ = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
-            "listening_ports", listen, "num_threads", "2", "request_timeout_ms", "5000"});
-    } catch (const std::exception& e) {
+    UniqueFd socket = Listen(listen, &endpoint->port_, &why);
+    if (!socket.Valid()) {
         if (error != nullptr) {
-            *error = BindErrorText(listen);
-            if (error->empty()) {
-                *error = e.what();
-            }
+            *error = why;
         }
         return nullptr;
     }
-    endpoint->exposer_->RegisterCollectable(endpoint->collector_);
+    endpoint->scrape_ = std::make_unique<Scrape>(table, std::move(notifications));
+    // One thread for every connection, each request answered in turn. A client that goes
+    // quiet is dropped after 30 s (longer than a keep-alive connection waits between
+    // scrapes at the usual intervals), and at most 16 are served at once. The socket is the
+    // server's from here on: it closes it when it stops.
+    const unsigned kConnections = 16;
+    const unsigned kIdleSeconds = 30;
+    endpoint->daemon_ = MHD_start_daemon(
+        MHD_USE_AUTO_INTERNAL_THREAD, 0, nullptr, nullptr, &Answer, endpoint->scrape_.get(),
+        MHD_OPTION_LISTEN_SOCKET, socket.Release(), MHD_OPTION_CONNECTION_LIMIT, kConnections,
+        MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_END);
+    if (endpoint->daemon_ == nullptr) {
+        if (error != nullptr) {
+            *error = "the HTTP server (libmicrohttpd) could not start";
+        }
+        return nullptr;
+    }
     return endpoint;
 }
 
-MetricsEndpoint::~MetricsEndpoint() = default;
+MetricsEndpoint::~MetricsEndpoint() {
+    if (daemon_ != nullptr) {
+        MHD_stop_daemon(daemon_);
+    }
+}
 
 std::unique_ptr<MetricsEndpoint> StartConfiguredMetrics(const std::string& dataDir,
                                                         HostTable& table,

@@ -1,45 +1,25 @@
-// The service's measurements for Prometheus: an HTTP endpoint (/metrics) served by
-// prometheus-cpp's exposer, whose numbers are copied from the host table at each scrape.
+// The service's measurements for Prometheus: GET /metrics over HTTP, served by
+// libmicrohttpd on one thread of its own, the numbers copied from the host table at each
+// scrape and the text gzip-compressed for a client that asks for it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "core/host_table.h"
 #include "platform/message_sink.h"
+#include "service/metrics_text.h"
 
-namespace prometheus {
-class Collectable;
-class Exposer;
-struct MetricFamily;
-}  // namespace prometheus
+struct MHD_Daemon;
 
 namespace qv {
 
-// What the watcher's notifications came to, since the start.
-struct ChannelCounts {
-    uint64_t ok = 0;
-    uint64_t failed = 0;
-};
-struct NotificationCounts {
-    ChannelCounts mail;
-    ChannelCounts sound;
-    ChannelCounts trace;
-};
-using NotificationSource = std::function<NotificationCounts()>;
-
-// Every family the endpoint serves, taken now. The host table is read under SampleLock
-// only for as long as copying its numbers takes.
-std::vector<prometheus::MetricFamily> CollectMetrics(HostTable& table,
-                                                     const NotificationCounts& notifications);
-
 class MetricsEndpoint {
   public:
-    // Serves /metrics on `listen` (as ParseListenAddress accepts it) until destroyed.
-    // Nothing, with the reason in `error`, when that address cannot be listened on.
+    // Serves /metrics on `listen` (as ParseListenAddress accepts it; port 0 takes a free
+    // one) until destroyed. Nothing, with the reason in `error`, when that address cannot
+    // be listened on.
     static std::unique_ptr<MetricsEndpoint> Start(const std::string& listen, HostTable& table,
                                                   NotificationSource notifications,
                                                   std::string* error);
@@ -48,10 +28,18 @@ class MetricsEndpoint {
     MetricsEndpoint(const MetricsEndpoint&) = delete;
     MetricsEndpoint& operator=(const MetricsEndpoint&) = delete;
 
+    // The port listened on.
+    uint16_t Port() const { return port_; }
+
+    // What the server's thread reads and keeps from one scrape to the next.
+    struct Scrape;
+
   private:
     MetricsEndpoint() = default;
-    std::shared_ptr<prometheus::Collectable> collector_;
-    std::unique_ptr<prometheus::Exposer> exposer_;
+
+    std::unique_ptr<Scrape> scrape_;
+    uint16_t port_ = 0;
+    MHD_Daemon* daemon_ = nullptr;
 };
 
 // The endpoint quorvane.conf in the data folder asks for, or nothing. A section that

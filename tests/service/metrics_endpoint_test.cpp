@@ -1,6 +1,7 @@
-// The built service program with its Prometheus endpoint: scraped over loopback inside a
-// test network namespace with a 50 ms host and a silent host, the text checked by promtool
-// and the numbers by what the test hosts do; and a port that cannot be had.
+// The Prometheus endpoint: what it answers over HTTP on IPv4 and IPv6 loopback, plain and
+// compressed; and the built service program with it, scraped over loopback inside a test
+// network namespace with a 50 ms host and a silent host, the text checked by promtool and
+// the numbers by what the test hosts do; and a port that cannot be had.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,12 +22,143 @@
 
 #include "core/settings.h"
 #include "log_lines.h"
+#include "metrics_http.h"
 #include "platform/net.h"
+#include "service/metrics_endpoint.h"
 #include "service_process.h"
 #include "settings/config_files.h"
+#include "support/lib/fake_clock.h"
 #include "support/lib/netns.h"
 #include "support/lib/tcp_loopback.h"
 #include "support/lib/temp_dir.h"
+
+#include "support/lib/recording_sink.h"
+
+namespace qv {
+namespace {
+
+using test::HttpExchange;
+
+class MetricsServerTest : public ::testing::Test {
+  protected:
+    MetricsServerTest() : table(Program::Service, clock, sink, NoProbers()) {
+        table.AddHost("a.example", 1000, 0);
+        table.RecordProbeSample(1, 12);
+    }
+    static HostTable::Hooks NoProbers() {
+        HostTable::Hooks hooks;
+        hooks.runProber = [](HostTable&, int, uint32_t) {};
+        return hooks;
+    }
+    std::unique_ptr<MetricsEndpoint> Start(const std::string& listen) {
+        std::string error;
+        std::unique_ptr<MetricsEndpoint> endpoint = MetricsEndpoint::Start(
+            listen, table,
+            [this] {
+                return NotificationCounts{{++asked, 0}, {}, {}};
+            },
+            &error);
+        EXPECT_NE(endpoint, nullptr) << listen << ": " << error;
+        return endpoint;
+    }
+    // The hosts' part of the text, which stands still between two scrapes here.
+    static std::string HostPart(const std::string& text) {
+        return text.substr(0, text.find("# HELP quorvane_notifications_total"));
+    }
+
+    FakeClock clock;
+    test::RecordingMessageSink sink;
+    HostTable table;
+    uint64_t asked = 0;
+};
+
+TEST_F(MetricsServerTest, AScrapeIsAnsweredPlainOrCompressedAsTheClientAsks) {
+    const std::unique_ptr<MetricsEndpoint> endpoint = Start("127.0.0.1:0");
+    ASSERT_NE(endpoint, nullptr);
+    const uint16_t port = endpoint->Port();
+    const auto get = [&](const std::string& lines, const std::string& path = "/metrics") {
+        return HttpExchange("127.0.0.1", port, "GET " + path + " HTTP/1.0\r\n" + lines + "\r\n");
+    };
+
+    const test::HttpReply plain = get("");
+    ASSERT_EQ(plain.status, 200) << plain.headers;
+    EXPECT_NE(plain.headers.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"),
+              std::string::npos)
+        << plain.headers;
+    EXPECT_EQ(plain.headers.find("Content-Encoding"), std::string::npos);
+    EXPECT_EQ(test::SeriesValue(plain.body,
+                                "quorvane_rtt_seconds_count{host=\"a.example\","
+                                "kind=\"icmp\"}"),
+              1);
+    // Each scrape asks for the notification counts anew.
+    EXPECT_EQ(test::SeriesValue(plain.body,
+                                "quorvane_notifications_total{channel=\"mail\",result=\"ok\"}"),
+              1);
+
+    // What Prometheus sends, and a few other ways of saying it.
+    for (const char* accept : {"gzip", "deflate, gzip", "br;q=1.0, GZIP ;q=0.5", "*"}) {
+        const test::HttpReply packed = get(std::string("Accept-Encoding: ") + accept + "\r\n");
+        ASSERT_EQ(packed.status, 200) << accept;
+        EXPECT_NE(packed.headers.find("Content-Encoding: gzip\r\n"), std::string::npos)
+            << accept << "\n"
+            << packed.headers;
+        const std::string text = test::Gunzip(packed.body);
+        EXPECT_LT(packed.body.size() * 4, text.size()) << accept;
+        EXPECT_EQ(HostPart(text), HostPart(plain.body)) << accept;
+    }
+    for (const char* accept : {"gzip;q=0", "deflate", "identity, x-gzipped"}) {
+        const test::HttpReply reply = get(std::string("Accept-Encoding: ") + accept + "\r\n");
+        EXPECT_EQ(reply.headers.find("Content-Encoding"), std::string::npos) << accept;
+        EXPECT_EQ(HostPart(reply.body), HostPart(plain.body)) << accept;
+    }
+
+    // Two scrapes over one connection, which Prometheus keeps open between them.
+    const test::HttpReply twice =
+        HttpExchange("127.0.0.1", port,
+                     "GET /metrics HTTP/1.1\r\nHost: m\r\n\r\n"
+                     "GET /metrics HTTP/1.1\r\nHost: m\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(twice.status, 200);
+    EXPECT_EQ(twice.headers.find("Connection: close"), std::string::npos) << twice.headers;
+    EXPECT_NE(twice.body.find("\r\n\r\n# HELP quorvane_host_up"), std::string::npos);
+
+    const test::HttpReply elsewhere = get("", "/");
+    EXPECT_EQ(elsewhere.status, 404);
+    const test::HttpReply post =
+        HttpExchange("127.0.0.1", port, "POST /metrics HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc");
+    EXPECT_EQ(post.status, 405);
+    EXPECT_NE(post.headers.find("Allow: GET, HEAD\r\n"), std::string::npos) << post.headers;
+    const test::HttpReply head = HttpExchange("127.0.0.1", port, "HEAD /metrics HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.body, "");
+}
+
+TEST_F(MetricsServerTest, Ipv6AddressesAreServedAndTheAnyAddressTakesIpv4ClientsToo) {
+    const std::unique_ptr<MetricsEndpoint> loopback = Start("[::1]:0");
+    ASSERT_NE(loopback, nullptr);
+    EXPECT_NE(test::Scrape(loopback->Port(), "::1"), "");
+    const std::unique_ptr<MetricsEndpoint> any = Start("[::]:0");
+    ASSERT_NE(any, nullptr);
+    EXPECT_NE(test::Scrape(any->Port(), "::1"), "");
+    EXPECT_NE(test::Scrape(any->Port(), "127.0.0.1"), "");
+}
+
+TEST_F(MetricsServerTest, AStoppedEndpointNoLongerListens) {
+    std::unique_ptr<MetricsEndpoint> endpoint = Start("127.0.0.1:0");
+    ASSERT_NE(endpoint, nullptr);
+    const uint16_t port = endpoint->Port();
+    ASSERT_NE(test::Scrape(port), "");
+    endpoint.reset();
+    EXPECT_EQ(HttpExchange("127.0.0.1", port, "GET /metrics HTTP/1.0\r\n\r\n").status, 0);
+
+    // The same port can be had again at once.
+    std::string error;
+    EXPECT_NE(MetricsEndpoint::Start("127.0.0.1:" + std::to_string(port), table, nullptr, &error),
+              nullptr)
+        << error;
+}
+
+}  // namespace
+}  // namespace qv
 
 #ifdef QV_SERVICE_PROGRAM
 
@@ -37,40 +169,12 @@ namespace {
 
 using test::LogLines;
 using test::ReadFileBytes;
+using test::Scrape;
 using test::ServiceProcess;
 using test::TempDir;
 using test::WriteFileBytes;
+const auto Value = test::SeriesValue;
 using Clock = std::chrono::steady_clock;
-
-// GET /metrics from 127.0.0.1:port: the body, or "" when no answer came.
-std::string Scrape(uint16_t port) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    timeval timeout{5, 0};
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        return {};
-    }
-    const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    if (::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
-        return {};
-    }
-    std::string reply;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd.Get(), buffer, sizeof(buffer), 0)) > 0) {
-        reply.append(buffer, static_cast<size_t>(n));
-    }
-    const size_t body = reply.find("\r\n\r\n");
-    if (reply.rfind("HTTP/1.1 200", 0) != 0 || body == std::string::npos) {
-        return {};
-    }
-    return reply.substr(body + 4);
-}
 
 // Scrapes until an answer comes (the service starts its endpoint after reading its files).
 std::string ScrapeWhenUp(uint16_t port) {
@@ -80,19 +184,6 @@ std::string ScrapeWhenUp(uint16_t port) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return text;
-}
-
-// The value of one series, given as it is written ("name{labels}"); NaN when absent.
-double Value(const std::string& text, const std::string& series) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() > series.size() && line.compare(0, series.size(), series) == 0 &&
-            line[series.size()] == ' ') {
-            return std::strtod(line.c_str() + series.size() + 1, nullptr);
-        }
-    }
-    return std::nan("");
 }
 
 // `promtool check metrics` on the text: its exit code and what it said.
