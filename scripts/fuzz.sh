@@ -12,7 +12,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 seconds=${FUZZ_SECONDS:-30}
-targets=${*:-"config_files tab_names host_log icmp_reply smtp_reply"}
+targets=${*:-"config_files tab_names host_log icmp_reply smtp_reply metrics_text"}
 
 CXX=${FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" \

@@ -149,6 +149,7 @@ void WriteMetricsText(const ScrapeNumbers& numbers, std::string& out) {
 
     // Each host's label set, written once for all its series.
     std::vector<std::string> labels(hosts.size());
+    std::vector<size_t> baseLength(hosts.size());  // without the copy label
     for (size_t i = 0; i < hosts.size(); ++i) {
         const HostNumbers& h = hosts[i];
         std::string& l = labels[i];
@@ -159,10 +160,12 @@ void WriteMetricsText(const ScrapeNumbers& numbers, std::string& out) {
             AppendNumber(l, h.port);
             l += '"';
         }
+        // Told apart by what the labels say, not by the names: two names that are not
+        // UTF-8 may come out alike.
+        baseLength[i] = l.size();
         int copy = 1;
         for (size_t j = 0; j < i; ++j) {
-            const HostNumbers& other = hosts[j];
-            copy += other.icmp == h.icmp && other.port == h.port && other.name == h.name;
+            copy += std::string_view(labels[j]).substr(0, baseLength[j]) == l;
         }
         if (copy > 1) {
             l.append(",copy=\"");

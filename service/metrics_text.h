@@ -54,8 +54,9 @@ void CopyHostNumbers(HostTable& table, std::vector<HostNumbers>& hosts);
 void ReadProcessNumbers(ScrapeNumbers& numbers);
 
 // Writes the exposition text of `numbers` into `out` (replacing what it held). Each host's
-// series carry host, kind and, for TCP, port; a host listed more than once gets a "copy"
-// label from its second listing on, since equal series would spoil the whole scrape.
+// series carry host, kind and, for TCP, port; a host whose labels would equal an earlier
+// one's (listed twice, or a name that is not UTF-8 coming out like another) gets a "copy"
+// label, since equal series would spoil the whole scrape.
 void WriteMetricsText(const ScrapeNumbers& numbers, std::string& out);
 
 }  // namespace qv

@@ -88,6 +88,8 @@ TEST_F(MetricsTextTest, EverySeriesHasLabelsOfItsOwnInValidUtf8) {
     table.AddHost("a.example", 5, 22);
     table.AddHost("a.example", 5, 443);
     table.AddHost("bad\xff\xc3(name", 1000, 0);
+    // Another name that is not UTF-8 but comes out the same.
+    table.AddHost("bad\xfe\xc2(name", 1000, 0);
     table.Entry(1).up = 1;
     table.Entry(3).stateSeconds = 42;
 
@@ -98,6 +100,7 @@ TEST_F(MetricsTextTest, EverySeriesHasLabelsOfItsOwnInValidUtf8) {
         "{host=\"a.example\",kind=\"tcp\",port=\"22\"}",
         "{host=\"a.example\",kind=\"tcp\",port=\"443\"}",
         "{host=\"bad\xEF\xBF\xBD\xEF\xBF\xBD(name\",kind=\"icmp\"}",
+        "{host=\"bad\xEF\xBF\xBD\xEF\xBF\xBD(name\",kind=\"icmp\",copy=\"2\"}",
     };
     for (const char* name :
          {"quorvane_host_up", "quorvane_host_state_seconds", "quorvane_probes_total",
