@@ -42,9 +42,17 @@ trap 'rm -rf "$work"' EXIT
 echo "== HalvoricSvc from the installed path"
 mkdir -p "$work/svc"
 printf '0 127.0.0.1 1000\r\r\n' > "$work/svc/conf01.dat"
+printf '[metrics]\nlisten = 127.0.0.1:19462\n' > "$work/svc/quorvane.conf"
 /usr/bin/HalvoricSvc "$work/svc" 2> "$work/svc.err" &
 svc=$!
 sleep 4
+# Its metrics endpoint, with the HTTP server library the package depends on.
+exec 3<>/dev/tcp/127.0.0.1/19462 || fail "no metrics endpoint on 127.0.0.1:19462"
+printf 'GET /metrics HTTP/1.0\r\n\r\n' >&3
+scrape=$(cat <&3)
+exec 3<&-
+echo "$scrape" | grep -q '^quorvane_host_up{host="127.0.0.1",kind="icmp"} ' ||
+    fail "the metrics do not show the host: $scrape"
 kill -TERM "$svc"
 wait "$svc" || fail "HalvoricSvc ended with status $?"
 log="$work/svc/BrevixSvc.log"
