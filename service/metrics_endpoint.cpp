@@ -3,7 +3,6 @@
 // client accepts gzip.
 #include "service/metrics_endpoint.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <strings.h>
@@ -13,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -184,53 +184,38 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
 UniqueFd Listen(const std::string& listen, uint16_t* port, std::string* error) {
     const size_t colon = listen.rfind(':');
     std::string host = listen.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
     unsigned wanted = 0;
     std::from_chars(listen.data() + colon + 1, listen.data() + listen.size(), wanted);
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    const bool ipv6 = !host.empty() && host.front() == '[';
-    if (ipv6) {
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&address);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(static_cast<uint16_t>(wanted));
-        host = host.substr(1, host.size() - 2);
-        length = sizeof(*a6);
-        if (inet_pton(AF_INET6, host.c_str(), &a6->sin6_addr) != 1) {
-            *error = "not an IPv6 address";
-            return {};
-        }
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(static_cast<uint16_t>(wanted));
-        length = sizeof(*a4);
-        if (inet_pton(AF_INET, host.c_str(), &a4->sin_addr) != 1) {
-            *error = "not an IPv4 address";
-            return {};
-        }
+    const std::optional<NetAddress> literal = ParseAddressLiteral(host);
+    if (!literal || wanted > 65535) {
+        *error = "not an address and port";
+        return {};
     }
-    UniqueFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const NetAddress address = literal->WithPort(static_cast<uint16_t>(wanted));
+    UniqueFd fd(::socket(address.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         *error = SystemErrorText(errno);
         return {};
     }
     const int on = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    if (ipv6) {
+    if (address.IsIPv6()) {
         // [::] serves IPv4 clients too, whatever the system's default.
         const int off = 0;
         ::setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
     }
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(fd.Get(), 16) != 0) {
+    if (::bind(fd.Get(), address.Sockaddr(), address.length) != 0 || ::listen(fd.Get(), 16) != 0) {
         *error = SystemErrorText(errno);
         return {};
     }
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof(bound);
     ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &boundLength);
-    *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                       : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    *port = ntohs(address.IsIPv6() ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     return fd;
 }
 
