@@ -116,7 +116,7 @@ void CopyHostNumbers(HostTable& table, std::vector<HostNumbers>& hosts) {
         HostNumbers& h = hosts[count++];
         h.name.assign(e.name);
         h.icmp = e.isIcmp != 0;
-        h.port = e.port;
+        h.port = TcpPortOf(e);  // 40000, not the stored -25536
         h.up = e.up != 0;
         h.stateSeconds = e.stateSeconds;
         h.tally = e.tally;

@@ -86,7 +86,7 @@ TEST_F(MetricsTextTest, EverySeriesHasLabelsOfItsOwnInValidUtf8) {
     table.AddHost("a.example", 1000, 0);
     table.AddHost("a.example", 1000, 0);
     table.AddHost("a.example", 5, 22);
-    table.AddHost("a.example", 5, 443);
+    table.AddHost("a.example", 5, 40000);
     table.AddHost("bad\xff\xc3(name", 1000, 0);
     // Another name that is not UTF-8 but comes out the same.
     table.AddHost("bad\xfe\xc2(name", 1000, 0);
@@ -98,7 +98,7 @@ TEST_F(MetricsTextTest, EverySeriesHasLabelsOfItsOwnInValidUtf8) {
         "{host=\"a.example\",kind=\"icmp\"}",
         "{host=\"a.example\",kind=\"icmp\",copy=\"2\"}",
         "{host=\"a.example\",kind=\"tcp\",port=\"22\"}",
-        "{host=\"a.example\",kind=\"tcp\",port=\"443\"}",
+        "{host=\"a.example\",kind=\"tcp\",port=\"40000\"}",
         "{host=\"bad\xEF\xBF\xBD\xEF\xBF\xBD(name\",kind=\"icmp\"}",
         "{host=\"bad\xEF\xBF\xBD\xEF\xBF\xBD(name\",kind=\"icmp\",copy=\"2\"}",
     };
