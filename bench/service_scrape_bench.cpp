@@ -10,22 +10,18 @@
 #include "platform/clock.h"
 #include "platform/message_sink.h"
 #include "service/metrics_endpoint.h"
+#include "support/lib/fake_seams.h"
 
 namespace {
 
 struct FullTable {
-    FullTable() : table(qv::Program::Service, clock, sink, NoProbers()) {
+    FullTable() : table(qv::Program::Service, clock, sink, qv::test::NoProbers()) {
         for (int i = 0; i < qv::kMaxHosts; ++i) {
             table.AddHost("host-" + std::to_string(i) + ".example.org", 1000, 0);
             for (int32_t value : {0, 1, 3, 12, 48, 130, 620, -1}) {
                 table.RecordProbeSample(i + 1, value);
             }
         }
-    }
-    static qv::HostTable::Hooks NoProbers() {
-        qv::HostTable::Hooks hooks;
-        hooks.runProber = [](qv::HostTable&, int, uint32_t) {};
-        return hooks;
     }
     qv::SystemClock clock;
     qv::StderrMessageSink sink;

@@ -28,6 +28,7 @@
 #include "service_process.h"
 #include "settings/config_files.h"
 #include "support/lib/fake_clock.h"
+#include "support/lib/fake_seams.h"
 #include "support/lib/netns.h"
 #include "support/lib/recording_sink.h"
 #include "support/lib/tcp_loopback.h"
@@ -40,14 +41,9 @@ using test::HttpExchange;
 
 class MetricsServerTest : public ::testing::Test {
   protected:
-    MetricsServerTest() : table(Program::Service, clock, sink, NoProbers()) {
+    MetricsServerTest() : table(Program::Service, clock, sink, test::NoProbers()) {
         table.AddHost("a.example", 1000, 0);
         table.RecordProbeSample(1, 12);
-    }
-    static HostTable::Hooks NoProbers() {
-        HostTable::Hooks hooks;
-        hooks.runProber = [](HostTable&, int, uint32_t) {};
-        return hooks;
     }
     std::unique_ptr<MetricsEndpoint> Start(const std::string& listen) {
         std::string error;

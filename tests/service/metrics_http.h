@@ -3,13 +3,12 @@
 // and one series' value read out of the text.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -27,26 +26,16 @@ struct HttpReply {
 // closes the connection (HTTP/1.0), at most 5 s.
 inline HttpReply HttpExchange(const std::string& address, uint16_t port,
                               const std::string& request) {
-    sockaddr_storage peer{};
-    socklen_t length = 0;
-    if (address.find(':') != std::string::npos) {
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&peer);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(port);
-        inet_pton(AF_INET6, address.c_str(), &a6->sin6_addr);
-        length = sizeof(*a6);
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&peer);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(port);
-        inet_pton(AF_INET, address.c_str(), &a4->sin_addr);
-        length = sizeof(*a4);
+    HttpReply reply;
+    const std::optional<NetAddress> literal = ParseAddressLiteral(address);
+    if (!literal) {
+        return reply;
     }
-    UniqueFd fd(::socket(peer.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const NetAddress peer = literal->WithPort(port);
+    UniqueFd fd(::socket(peer.Family(), SOCK_STREAM | SOCK_CLOEXEC, 0));
     timeval timeout{5, 0};
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    HttpReply reply;
-    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&peer), length) != 0 ||
+    if (::connect(fd.Get(), peer.Sockaddr(), peer.length) != 0 ||
         ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
         return reply;

@@ -10,6 +10,7 @@
 #include "metrics_http.h"
 #include "service/metrics_text.h"
 #include "support/lib/fake_clock.h"
+#include "support/lib/fake_seams.h"
 #include "support/lib/recording_sink.h"
 
 namespace qv {
@@ -19,12 +20,7 @@ using test::SeriesValue;
 
 class MetricsTextTest : public ::testing::Test {
   protected:
-    MetricsTextTest() : table(Program::Service, clock, sink, NoProbers()) {}
-    static HostTable::Hooks NoProbers() {
-        HostTable::Hooks hooks;
-        hooks.runProber = [](HostTable&, int, uint32_t) {};
-        return hooks;
-    }
+    MetricsTextTest() : table(Program::Service, clock, sink, test::NoProbers()) {}
     std::string Text(const NotificationCounts& notifications = {}) {
         numbers.notifications = notifications;
         CopyHostNumbers(table, numbers.hosts);
