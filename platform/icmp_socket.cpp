@@ -17,15 +17,16 @@ namespace qv {
 
 namespace {
 
-// Whether a datagram ICMP socket of this network namespace holds the identifier already.
-// Some kernels let a second socket bind it without complaint, and then only one of the
-// two receives the replies, so look before binding.
-bool DatagramIdentifierTaken(uint16_t identifier, bool ipv6) {
+// How many datagram ICMP sockets of this network namespace hold the identifier. The
+// kernel lets a second socket bind one that is taken, and then only one of the two gets
+// the replies.
+int DatagramIdentifierHolders(uint16_t identifier, bool ipv6) {
     std::ifstream table(ipv6 ? "/proc/thread-self/net/icmp6" : "/proc/thread-self/net/icmp");
     char port[8];
     std::snprintf(port, sizeof port, ":%04X", identifier);
     std::string line;
     std::getline(table, line);  // column titles
+    int holders = 0;
     while (std::getline(table, line)) {
         // "  sl: local_address rem_address ...": the local port ends the second field.
         size_t start = line.find(':');
@@ -36,10 +37,41 @@ bool DatagramIdentifierTaken(uint16_t identifier, bool ipv6) {
             continue;
         }
         if (line.compare(end - 5, 5, port) == 0) {
-            return true;
+            ++holders;
         }
     }
-    return false;
+    return holders;
+}
+
+// Binds a datagram ICMP socket to the identifier, 0 for one the kernel picks: the kernel
+// puts the bound "port" into our requests as their identifier. *identifier is the one it
+// got. Returns 0 or the errno.
+int BindIdentifier(int fd, int family, uint16_t* identifier) {
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof(sockaddr_in);
+    uint16_t* port = nullptr;
+    if (family == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_any;
+        port = &in6->sin6_port;
+        localLength = sizeof(sockaddr_in6);
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&local);
+        in->sin_family = AF_INET;
+        in->sin_addr.s_addr = htonl(INADDR_ANY);
+        port = &in->sin_port;
+    }
+    *port = htons(*identifier);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
+        return errno;
+    }
+    socklen_t len = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        return errno;
+    }
+    *identifier = ntohs(*port);
+    return 0;
 }
 
 }  // namespace
@@ -113,41 +145,21 @@ IcmpSocket IcmpSocket::Open(IcmpSocketKind kind, uint16_t identifier, int* error
         *error = rawError != 0 ? rawError : errno;
         return s;
     }
-    // The kernel puts the bound "port" into our requests as their identifier.
-    sockaddr_storage local{};
-    socklen_t localLength = sizeof(sockaddr_in);
-    uint16_t* port = nullptr;
-    if (ipv6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_addr = in6addr_any;
-        port = &in6->sin6_port;
-        localLength = sizeof(sockaddr_in6);
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&local);
-        in->sin_family = AF_INET;
-        in->sin_addr.s_addr = htonl(INADDR_ANY);
-        port = &in->sin_port;
+    // The identifier asked for, unless another socket holds it. That one may have bound it
+    // first or at the same moment; of two that count after binding, the later sees both.
+    uint16_t bound = identifier;
+    int rc = BindIdentifier(fd.Get(), s.family_, &bound);
+    if (rc == EADDRINUSE || (rc == 0 && DatagramIdentifierHolders(bound, ipv6) > 1)) {
+        fd = UniqueFd(::socket(s.family_, SOCK_DGRAM | SOCK_CLOEXEC, protocol));
+        bound = 0;
+        rc = fd.Valid() ? BindIdentifier(fd.Get(), s.family_, &bound) : errno;
     }
-    *port = DatagramIdentifierTaken(identifier, ipv6) ? 0 : htons(identifier);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
-        if (errno != EADDRINUSE || *port == 0) {
-            *error = errno;
-            return s;
-        }
-        *port = 0;
-        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
-            *error = errno;
-            return s;
-        }
-    }
-    socklen_t len = sizeof local;
-    if (::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-        *error = errno;
+    if (rc != 0) {
+        *error = rc;
         return s;
     }
     s.fd_ = std::move(fd);
-    s.identifier_ = ntohs(*port);
+    s.identifier_ = bound;
     s.raw_ = false;
     *error = 0;
     return s;

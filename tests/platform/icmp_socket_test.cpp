@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
+#include <thread>
 #include <vector>
 
 #include "core/icmp_packet.h"
@@ -138,6 +140,30 @@ TEST(IcmpSocket, TakenDatagramIdentifierFallsBackToTheKernels) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->identifier, second.Identifier());
     EXPECT_FALSE(ReceiveOne(first, 100, &anything));
+}
+
+TEST(IcmpSocket, DatagramSocketsOpenedTogetherNeverShareAnIdentifier) {
+    // Probers start side by side, and two of them can ask for one identifier at the same
+    // moment. The kernel lets both bind it, and then only one of them gets the replies.
+    TestNetNamespace ns;
+    if (!ns.Ok()) {
+        GTEST_SKIP() << ns.SkipReason();
+    }
+    for (uint16_t round = 0; round < 200; ++round) {
+        const auto wanted = static_cast<uint16_t>(0x0600 + round);
+        std::latch start(2);
+        IcmpSocket sockets[2];
+        int errors[2] = {};
+        auto open = [&](int i) {
+            start.arrive_and_wait();
+            sockets[i] = IcmpSocket::Open(IcmpSocketKind::Datagram, wanted, &errors[i]);
+        };
+        std::thread other(open, 1);
+        open(0);
+        other.join();
+        ASSERT_TRUE(sockets[0].Valid() && sockets[1].Valid()) << errors[0] << " " << errors[1];
+        ASSERT_NE(sockets[0].Identifier(), sockets[1].Identifier()) << "round " << round;
+    }
 }
 
 TEST(IcmpSocket, AutoPrefersRawAndRefusalReportsErrno) {
