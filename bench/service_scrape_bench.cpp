@@ -54,7 +54,8 @@ BENCHMARK(BM_ScrapeText100Hosts);
 void BM_GzipScrapeOverLoopback100Hosts(benchmark::State& state) {
     FullTable full;
     std::string error;
-    const auto endpoint = qv::MetricsEndpoint::Start("127.0.0.1:0", full.table, nullptr, &error);
+    const auto endpoint = qv::MetricsEndpoint::Start(*qv::ParseAddressLiteral("127.0.0.1"),
+                                                     full.table, nullptr, &error);
     if (!endpoint) {
         state.SkipWithError(error.c_str());
         return;

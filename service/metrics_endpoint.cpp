@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -179,22 +178,9 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     return Reply(connection, MHD_HTTP_OK, scrape.text);
 }
 
-// A socket listening on `listen` ("127.0.0.1:9462", "[::]:9462"), with the port it got;
-// nothing, with the reason, when it cannot be had.
-UniqueFd Listen(const std::string& listen, uint16_t* port, std::string* error) {
-    const size_t colon = listen.rfind(':');
-    std::string host = listen.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    }
-    unsigned wanted = 0;
-    std::from_chars(listen.data() + colon + 1, listen.data() + listen.size(), wanted);
-    const std::optional<NetAddress> literal = ParseAddressLiteral(host);
-    if (!literal || wanted > 65535) {
-        *error = "not an address and port";
-        return {};
-    }
-    const NetAddress address = literal->WithPort(static_cast<uint16_t>(wanted));
+// A socket listening on `address`, with the port it got; nothing, with the reason, when
+// it cannot be had.
+UniqueFd Listen(const NetAddress& address, uint16_t* port, std::string* error) {
     UniqueFd fd(::socket(address.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         *error = SystemErrorText(errno);
@@ -221,12 +207,12 @@ UniqueFd Listen(const std::string& listen, uint16_t* port, std::string* error) {
 
 }  // namespace
 
-std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& listen, HostTable& table,
+std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const NetAddress& address, HostTable& table,
                                                         NotificationSource notifications,
                                                         std::string* error) {
     std::string why;
     std::unique_ptr<MetricsEndpoint> endpoint(new MetricsEndpoint);
-    UniqueFd socket = Listen(listen, &endpoint->port_, &why);
+    UniqueFd socket = Listen(address, &endpoint->port_, &why);
     if (!socket.Valid()) {
         if (error != nullptr) {
             *error = why;
@@ -273,7 +259,7 @@ std::unique_ptr<MetricsEndpoint> StartConfiguredMetrics(const std::string& dataD
     }
     std::string error;
     std::unique_ptr<MetricsEndpoint> endpoint =
-        MetricsEndpoint::Start(config.listen, table, std::move(notifications), &error);
+        MetricsEndpoint::Start(config.address, table, std::move(notifications), &error);
     if (!endpoint) {
         sink.ShowMessage("Can't serve metrics on " + config.listen + ": " + error +
                              "; monitoring goes on without them",

@@ -9,6 +9,7 @@
 
 #include "core/host_table.h"
 #include "platform/message_sink.h"
+#include "platform/net.h"
 #include "service/metrics_text.h"
 
 struct MHD_Daemon;
@@ -17,10 +18,9 @@ namespace qv {
 
 class MetricsEndpoint {
   public:
-    // Serves /metrics on `listen` (as ParseListenAddress accepts it; port 0 takes a free
-    // one) until destroyed. Nothing, with the reason in `error`, when that address cannot
-    // be listened on.
-    static std::unique_ptr<MetricsEndpoint> Start(const std::string& listen, HostTable& table,
+    // Serves /metrics on `address` (port 0 takes a free one) until destroyed. Nothing, with
+    // the reason in `error`, when that address cannot be listened on.
+    static std::unique_ptr<MetricsEndpoint> Start(const NetAddress& address, HostTable& table,
                                                   NotificationSource notifications,
                                                   std::string* error);
     // Stops serving; no scrape runs afterwards.

@@ -31,8 +31,8 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> ParseListenAddress(std::string_view text, std::string* error) {
-    const auto refuse = [&](const std::string& why) -> std::optional<std::string> {
+std::optional<NetAddress> ParseListenAddress(std::string_view text, std::string* error) {
+    const auto refuse = [&](const std::string& why) -> std::optional<NetAddress> {
         if (error != nullptr) {
             *error = "\"" + std::string(text) + "\" is not ADDRESS:PORT (" + why + ")";
         }
@@ -53,14 +53,15 @@ std::optional<std::string> ParseListenAddress(std::string_view text, std::string
     }
     unsigned char address[16];
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        if (inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), address) != 1) {
+        host = host.substr(1, host.size() - 2);
+        if (inet_pton(AF_INET6, host.c_str(), address) != 1) {
             return refuse("not an IPv6 address in brackets");
         }
     } else if (inet_pton(AF_INET, host.c_str(), address) != 1) {
         return refuse(
             "the address must be IPv4 such as 127.0.0.1, or IPv6 in brackets such as [::1]");
     }
-    return std::string(text);
+    return ParseAddressLiteral(host)->WithPort(static_cast<uint16_t>(port));
 }
 
 MetricsConfig LoadMetricsConfig(const std::string& dataDir) {
@@ -86,8 +87,9 @@ MetricsConfig LoadMetricsConfig(const std::string& dataDir) {
         return config;
     }
     std::string why;
-    if (std::optional<std::string> address = ParseListenAddress(listen, &why)) {
-        config.listen = std::move(*address);
+    if (std::optional<NetAddress> address = ParseListenAddress(listen, &why)) {
+        config.listen = std::string(listen);
+        config.address = *address;
     } else {
         config.error = path + ": [metrics] listen = " + why;
     }

@@ -6,13 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/net.h"
+
 namespace qv {
 
 inline constexpr const char* kQuorvaneConfName = "quorvane.conf";
 
 struct MetricsConfig {
-    // "127.0.0.1:9462" or "[::1]:9462"; empty: nothing listens.
+    // "127.0.0.1:9462" or "[::1]:9462" as written; empty: nothing listens.
     std::string listen;
+    // What it says, port included.
+    NetAddress address;
     // Why the file or its [metrics] section could not be used; empty when it could (also
     // when there is no file at all).
     std::string error;
@@ -22,7 +26,8 @@ struct MetricsConfig {
 MetricsConfig LoadMetricsConfig(const std::string& dataDir);
 
 // Checks a listen address: an IPv4 address or an IPv6 address in brackets, a colon and a
-// port from 1 to 65535. Returns it as it is, or nothing with the reason in `error`.
-std::optional<std::string> ParseListenAddress(std::string_view text, std::string* error);
+// port from 1 to 65535. Returns the address with its port, or nothing with the reason in
+// `error`.
+std::optional<NetAddress> ParseListenAddress(std::string_view text, std::string* error);
 
 }  // namespace qv

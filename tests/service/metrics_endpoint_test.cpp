@@ -45,15 +45,16 @@ class MetricsServerTest : public ::testing::Test {
         table.AddHost("a.example", 1000, 0);
         table.RecordProbeSample(1, 12);
     }
-    std::unique_ptr<MetricsEndpoint> Start(const std::string& listen) {
+    // On `host` and `port`, 0 for a free one.
+    std::unique_ptr<MetricsEndpoint> Start(const std::string& host, uint16_t port = 0) {
         std::string error;
         std::unique_ptr<MetricsEndpoint> endpoint = MetricsEndpoint::Start(
-            listen, table,
+            ParseAddressLiteral(host)->WithPort(port), table,
             [this] {
                 return NotificationCounts{{++asked, 0}, {}, {}};
             },
             &error);
-        EXPECT_NE(endpoint, nullptr) << listen << ": " << error;
+        EXPECT_NE(endpoint, nullptr) << host << " port " << port << ": " << error;
         return endpoint;
     }
     // The hosts' part of the text, which stands still between two scrapes here.
@@ -68,7 +69,7 @@ class MetricsServerTest : public ::testing::Test {
 };
 
 TEST_F(MetricsServerTest, AScrapeIsAnsweredPlainOrCompressedAsTheClientAsks) {
-    const std::unique_ptr<MetricsEndpoint> endpoint = Start("127.0.0.1:0");
+    const std::unique_ptr<MetricsEndpoint> endpoint = Start("127.0.0.1");
     ASSERT_NE(endpoint, nullptr);
     const uint16_t port = endpoint->Port();
     const auto get = [&](const std::string& lines, const std::string& path = "/metrics") {
@@ -130,11 +131,11 @@ TEST_F(MetricsServerTest, AScrapeIsAnsweredPlainOrCompressedAsTheClientAsks) {
 }
 
 TEST_F(MetricsServerTest, Ipv6AddressesAreServedAndAStoppedEndpointGivesItsPortBack) {
-    const std::unique_ptr<MetricsEndpoint> loopback = Start("[::1]:0");
+    const std::unique_ptr<MetricsEndpoint> loopback = Start("::1");
     ASSERT_NE(loopback, nullptr);
     EXPECT_NE(test::Scrape(loopback->Port(), "::1"), "");
     // The any address takes IPv4 clients too.
-    std::unique_ptr<MetricsEndpoint> any = Start("[::]:0");
+    std::unique_ptr<MetricsEndpoint> any = Start("::");
     ASSERT_NE(any, nullptr);
     const uint16_t port = any->Port();
     EXPECT_NE(test::Scrape(port, "::1"), "");
@@ -143,7 +144,7 @@ TEST_F(MetricsServerTest, Ipv6AddressesAreServedAndAStoppedEndpointGivesItsPortB
     any.reset();
     EXPECT_EQ(HttpExchange("127.0.0.1", port, "GET /metrics HTTP/1.0\r\n\r\n").status, 0);
     // The same port can be had again at once.
-    EXPECT_NE(Start("127.0.0.1:" + std::to_string(port)), nullptr);
+    EXPECT_NE(Start("127.0.0.1", port), nullptr);
 }
 
 }  // namespace
