@@ -3,51 +3,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/utf8.h"
+
 namespace qv {
 
 namespace {
-
-// The next code point of well-formed UTF-8 at text[i], advancing i; nothing for a malformed,
-// overlong or surrogate sequence.
-std::optional<uint32_t> NextCodePoint(std::string_view text, size_t& i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    size_t length = 1;
-    uint32_t cp = lead;
-    uint32_t least = 0;
-    if (lead < 0x80) {
-        ++i;
-        return cp;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        cp = lead & 0x1F;
-        least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        cp = lead & 0x0F;
-        least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        cp = lead & 0x07;
-        least = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (i + length > text.size()) {
-        return std::nullopt;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            return std::nullopt;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    i += length;
-    return cp;
-}
 
 // Control characters (C0, DEL, C1) and the format characters that change how text around
 // them is shown: direction marks, embeddings, overrides and isolates, zero-width

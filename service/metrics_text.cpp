@@ -10,7 +10,10 @@
 #include <concepts>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string_view>
+
+#include "platform/utf8.h"
 
 namespace qv {
 
@@ -22,44 +25,18 @@ namespace {
 void AppendLabelValue(std::string& out, std::string_view text) {
     size_t i = 0;
     while (i < text.size()) {
-        const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            if (lead == '\\' || lead == '"') {
-                out += '\\';
-                out += static_cast<char>(lead);
-            } else if (lead == '\n') {
-                out += "\\n";
-            } else {
-                out += static_cast<char>(lead);
-            }
-            ++i;
-            continue;
-        }
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-            high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const unsigned char c = byte(i + k);
-            valid = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
-        }
-        if (valid) {
-            out.append(text.substr(i, length));
-            i += length;
-        } else {
+        const size_t start = i;
+        const std::optional<uint32_t> cp = NextCodePoint(text, i);
+        if (!cp) {
             out.append("\xEF\xBF\xBD");
-            i += 1;
+            i = start + 1;
+        } else if (*cp == '\\' || *cp == '"') {
+            out += '\\';
+            out += static_cast<char>(*cp);
+        } else if (*cp == '\n') {
+            out += "\\n";
+        } else {
+            out.append(text.substr(start, i - start));
         }
     }
 }
