@@ -41,11 +41,7 @@ inline HttpReply HttpExchange(const std::string& address, uint16_t port,
         return reply;
     }
     std::string bytes;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd.Get(), buffer, sizeof(buffer), 0)) > 0) {
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
+    ReadAll(fd.Get(), bytes);  // what came before a timeout is judged below
     const size_t end = bytes.find("\r\n\r\n");
     if (bytes.rfind("HTTP/1.", 0) != 0 || end == std::string::npos || bytes.size() < 12) {
         return reply;
